@@ -1,0 +1,26 @@
+# Shared helpers for the project's CMake files.
+
+# Every test gets a registry file of its own, an off-screen Qt platform and a silent audio sink,
+# so no test touches a real user's settings or speakers.
+set(VQSCW_TEST_ENV
+    "QT_QPA_PLATFORM=offscreen"
+    "VQSCW_AUDIO_SINK=fakesink"
+    "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config"
+    "HOME=${CMAKE_BINARY_DIR}/test-home")
+
+# vqscw_add_test(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s])
+# Builds a GoogleTest executable against the library's internal archive and registers it.
+function(vqscw_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE vqscwlib_internal GTest::gtest GTest::gmock
+                                          vqscw_test_main ${T_LIBS})
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    LABELS "${T_LABELS}"
+    ENVIRONMENT "${VQSCW_TEST_ENV};VQSCW_REGISTRY=${CMAKE_BINARY_DIR}/test-home/${T_NAME}.db")
+endfunction()
