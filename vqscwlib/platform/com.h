@@ -55,8 +55,8 @@ inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 using IID = GUID;
 using CLSID = GUID;
 
-constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
-                              {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The root of every COM-style interface. Objects are reference counted: AddRef and Release return
 // the new count, and the object deletes itself when Release brings the count to zero.

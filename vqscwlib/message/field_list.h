@@ -1,0 +1,144 @@
+// CFieldList: a list of typed fields keyed by four-letter tags, headed by a four-letter list
+// code; the body of every protocol message. Fields keep their insertion order; a nested list is a
+// field too, so one list holds a small tree.
+//
+// Ownership: a list owns the data of its fields (texts, blocks, arrays, nested lists). Getters
+// return borrowed pointers that stay valid until the field is replaced or the list is cleared or
+// destroyed. A list belongs to one thread at a time.
+#ifndef VQSCWLIB_MESSAGE_FIELD_LIST_H_
+#define VQSCWLIB_MESSAGE_FIELD_LIST_H_
+
+#include <cstdint>
+
+#include "vqscwlib/platform/export.h"
+
+// Field type codes; they are also the type bytes on the wire.
+enum : uint8_t {
+  FIELD_UNSET = 0,
+  FIELD_U32 = 1,
+  FIELD_STRING = 2,
+  FIELD_BLOB = 3,
+  FIELD_U16ARRAY = 4,
+  FIELD_U32ARRAY = 5,
+  FIELD_LIST = 6,
+  FIELD_U8 = 7,
+  FIELD_U16 = 8,
+  FIELD_U64 = 9,
+};
+
+class CFieldList;
+
+// One entry of a list. `length` is the text length with its NUL, the block length or the element
+// count; 0 for scalar types. Types 10 to 255 come only from the wire and carry just their length.
+struct Field {
+  uint32_t tag;
+  uint8_t type;
+  uint16_t length;
+  union {
+    uint32_t integer;  // FIELD_U32, FIELD_U8 (decoded bytes are sign-extended), FIELD_U16,
+                       // and the low half of FIELD_U64
+    char* text;        // FIELD_STRING
+    uint8_t* bytes;    // FIELD_BLOB
+    uint16_t* u16s;    // FIELD_U16ARRAY
+    uint32_t* u32s;    // FIELD_U32ARRAY
+    CFieldList* list;  // FIELD_LIST
+    uintptr_t raw;     // zero when the field holds nothing
+  } value;
+  uint32_t high;  // high half of FIELD_U64
+};
+
+class VQSCW_EXPORT CFieldList {
+ public:
+  // Capacity and growth step used for every list the library builds.
+  static constexpr uint32_t kDefaultCapacity = 16;
+  static constexpr int32_t kDefaultGrowth = 16;
+
+  // An empty list with `capacity` empty slots that grows by `growth` slots when full; a growth
+  // of 0 fixes the capacity.
+  explicit CFieldList(uint32_t capacity = kDefaultCapacity, int32_t growth = kDefaultGrowth);
+  // A deep copy (see CopyFrom).
+  CFieldList(const CFieldList& other);
+  CFieldList& operator=(const CFieldList& other);
+  virtual ~CFieldList();
+
+  // Setters replace an existing field with the tag in place (keeping its position) or append a
+  // new one. They return false, changing nothing, when the list is full and cannot grow, or when
+  // memory for the field's data cannot be had.
+  bool SetU8(uint32_t tag, uint8_t value);
+  bool SetBool(uint32_t tag, bool flag);
+  bool SetU16(uint32_t tag, uint16_t value);
+  bool SetU32(uint32_t tag, uint32_t value);
+  bool SetU64(uint32_t tag, uint32_t low, uint32_t high);
+  // Stores a copy of `text` with its NUL; a null text stores length 0 and no data.
+  bool SetString(uint32_t tag, const char* text);
+  // Copies `length` bytes, or stores `length` zero bytes when `data` is null.
+  bool SetBlob(uint32_t tag, uint16_t length, const void* data);
+  bool SetU16Array(uint32_t tag, uint16_t count, const uint16_t* values);
+  bool SetU32Array(uint32_t tag, uint16_t count, const uint32_t* values);
+  // Stores a deep copy of `list`; the caller keeps its object. False for a null list.
+  bool SetList(uint32_t tag, const CFieldList* list);
+
+  // Getters return 0 or null for an absent field or one of another type.
+  bool Has(uint32_t tag) const;
+  uint8_t TypeOf(uint32_t tag) const;
+  uint16_t LengthOf(uint32_t tag) const;
+  uint8_t GetU8(uint32_t tag) const;
+  uint16_t GetU16(uint32_t tag) const;
+  uint32_t GetU32(uint32_t tag) const;
+  uint64_t GetU64(uint32_t tag) const;
+  // The value of a FIELD_U32, FIELD_U8 or FIELD_U16.
+  uint32_t GetInt(uint32_t tag) const;
+  const char* GetString(uint32_t tag) const;
+  const uint8_t* GetBlob(uint32_t tag) const;
+  const uint16_t* GetU16Array(uint32_t tag) const;
+  const uint32_t* GetU32Array(uint32_t tag) const;
+  CFieldList* GetList(uint32_t tag) const;
+
+  uint16_t Count() const { return count_; }
+  // False when `index` is not below Count(); else stores the tag of the field at `index`.
+  bool TagAt(uint32_t index, uint32_t* tag) const;
+
+  void SetCode(uint32_t code) { code_ = code; }
+  uint32_t Code() const { return code_; }
+
+  // Releases every field's data and empties the list; the slot array, capacity, growth step and
+  // list code stay, so a reused list does not reallocate.
+  void Clear();
+  // Makes this list a deep copy of `other` (its capacity, growth step, code and fields in order).
+  // Fields of types outside 1 to 9 are left out; texts are copied up to their first NUL.
+  void CopyFrom(const CFieldList& other);
+
+  // The wire encoding of the list's body (code, count, fields), big-endian, unpadded.
+  // The number of bytes Encode writes (modulo 65536).
+  uint16_t EncodedSize() const;
+  // Writes the encoding into `dest`, which holds at least EncodedSize() bytes; returns the count.
+  uint16_t Encode(uint8_t* dest) const;
+  // Replaces the contents with the body decoded from `length` bytes at `data`. Returns the bytes
+  // consumed, or 0 when the body is rejected (the list is then empty). Never reads outside
+  // [data, data + length).
+  uint16_t Decode(const uint8_t* data, uint32_t length);
+
+  // Capacity and growth step, for tests and the codec.
+  uint32_t capacity() const { return capacity_; }
+  int32_t growth() const { return growth_; }
+
+ private:
+  friend class FieldListCodec;
+
+  // Index of the field with `tag` found by the rotating cursor, or -1.
+  int Find(uint32_t tag) const;
+  // The field for `tag`, released for refilling, or a newly appended slot; null when full.
+  Field* Prepare(uint32_t tag);
+  bool Append(uint32_t tag);
+  static void Release(Field* field);
+  void FreeAll();
+
+  uint32_t code_ = 0;
+  Field* fields_ = nullptr;
+  uint16_t count_ = 0;
+  uint32_t capacity_ = 0;
+  int32_t growth_ = 0;
+  mutable uint32_t cursor_ = 0xFFFF;
+};
+
+#endif  // VQSCWLIB_MESSAGE_FIELD_LIST_H_
