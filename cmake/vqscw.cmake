@@ -24,3 +24,21 @@ function(vqscw_add_test)
     LABELS "${T_LABELS}"
     ENVIRONMENT "${VQSCW_TEST_ENV};VQSCW_REGISTRY=${CMAKE_BINARY_DIR}/test-home/${T_NAME}.db")
 endfunction()
+
+# vqscw_add_qtest(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s])
+# Builds a Qt Test executable (one test class, main from VQSCW_QTEST_MAIN in
+# tests/support/qtest_main.h) against the library's internal archive and registers it.
+function(vqscw_add_qtest)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${T_NAME} PRIVATE vqscwlib_internal Qt6::Test Qt6::Widgets ${T_LIBS})
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    LABELS "${T_LABELS}"
+    ENVIRONMENT "${VQSCW_TEST_ENV};VQSCW_REGISTRY=${CMAKE_BINARY_DIR}/test-home/${T_NAME}.db")
+endfunction()

@@ -1,0 +1,46 @@
+// The selector's resources: the header image (bitmap 103), the button image strip (bitmap 104),
+// the library's own icon (icon 108) and the string table. They are compiled into the library;
+// resources/make_artwork.py draws the images.
+#ifndef VQSCWLIB_SELECTOR_ARTWORK_H_
+#define VQSCWLIB_SELECTOR_ARTWORK_H_
+
+#include <QColor>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+
+namespace vqscw {
+
+constexpr int kHeaderWidth = 319;
+constexpr int kHeaderHeight = 68;
+constexpr int kButtonCellSize = 16;
+constexpr int kButtonCellCount = 10;
+
+// Cells of the button strip the owner-drawn buttons show.
+constexpr int kCellPreview = 0;
+constexpr int kCellRefresh = 5;
+constexpr int kCellTake = 6;
+
+// String table entries: the list's column headings.
+constexpr int kStringChannel = 1;
+constexpr int kStringName = 2;
+constexpr int kStringCategory = 3;
+constexpr int kStringPreset = 4;
+
+QImage HeaderImage();
+QImage ButtonStrip();
+QIcon OwnIcon();
+
+// The string table entry `id`, or an empty string.
+QString ResourceString(int id);
+
+// The colour that fills the dialog below the header image: its pixel at column 0, last row.
+QColor BackgroundColourOf(const QImage& header);
+
+// Cell `cell` of `strip`, with the strip's top-left pixel colour made transparent.
+QPixmap ButtonCell(const QImage& strip, int cell);
+
+}  // namespace vqscw
+
+#endif  // VQSCWLIB_SELECTOR_ARTWORK_H_

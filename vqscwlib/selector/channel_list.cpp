@@ -1,0 +1,115 @@
+#include "vqscwlib/selector/channel_list.h"
+
+#include <QHeaderView>
+#include <algorithm>
+#include <vector>
+
+#include "vqscwlib/selector/channel_rules.h"
+
+namespace vqscw {
+namespace {
+
+constexpr int kChannelRole = Qt::UserRole;    // column 0: the channel number
+constexpr int kBytesRole = Qt::UserRole + 1;  // every column: the cell's text as set
+
+}  // namespace
+
+ChannelList::ChannelList(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(kColumnCount);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setAllColumnsShowFocus(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSortingEnabled(false);
+  setTextElideMode(Qt::ElideRight);
+  header()->setStretchLastSection(false);
+  header()->setSectionsClickable(true);
+  header()->setSectionsMovable(false);
+  header()->setSortIndicatorShown(false);
+  for (int column = 0; column < kColumnCount; ++column) {
+    header()->resizeSection(column, kColumnWidths[column]);
+  }
+}
+
+int ChannelList::findRow(int32_t channel) const {
+  for (int row = 0; row < rowCount(); ++row) {
+    if (channelAt(row) == channel) return row;
+  }
+  return -1;
+}
+
+int ChannelList::appendRow(int32_t channel) {
+  auto* item = new QTreeWidgetItem();
+  item->setData(kColumnChannel, kChannelRole, channel);
+  addTopLevelItem(item);
+  return rowCount() - 1;
+}
+
+int32_t ChannelList::channelAt(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->data(kColumnChannel, kChannelRole).toInt() : 0;
+}
+
+std::string ChannelList::cellText(int row, int column) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr) return {};
+  return item->data(column, kBytesRole).toByteArray().toStdString();
+}
+
+void ChannelList::setCellText(int row, int column, const std::string& text) {
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr) return;
+  const QByteArray bytes = QByteArray::fromStdString(text);
+  item->setData(column, kBytesRole, bytes);
+  item->setText(column, QString::fromUtf8(bytes));
+}
+
+int ChannelList::selectedRow() const {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.first());
+}
+
+void ChannelList::selectRow(int row) {
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr) return;
+  setCurrentItem(item);
+  item->setSelected(true);
+}
+
+void ChannelList::sortRows(int column) {
+  if (column < 0 || column >= kColumnCount) return;
+  QTreeWidgetItem* selected = selectedRow() >= 0 ? topLevelItem(selectedRow()) : nullptr;
+  std::vector<QTreeWidgetItem*> items;
+  items.reserve(static_cast<size_t>(rowCount()));
+  while (rowCount() > 0) items.push_back(takeTopLevelItem(0));
+  auto less = [column](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    if (column == kColumnChannel) {
+      return CompareChannels(a->data(kColumnChannel, kChannelRole).toInt(),
+                             b->data(kColumnChannel, kChannelRole).toInt()) < 0;
+    }
+    const QByteArray x = a->data(column, kBytesRole).toByteArray();
+    const QByteArray y = b->data(column, kBytesRole).toByteArray();
+    return CompareCells(std::string_view(x.constData(), static_cast<size_t>(x.size())),
+                        std::string_view(y.constData(), static_cast<size_t>(y.size()))) < 0;
+  };
+  std::stable_sort(items.begin(), items.end(), less);
+  for (QTreeWidgetItem* item : items) addTopLevelItem(item);
+  if (selected != nullptr) {
+    setCurrentItem(selected);
+    selected->setSelected(true);
+  }
+}
+
+QRect ChannelList::cellRect(int row, int column, const QWidget* widget) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr) return {};
+  QRect cell = visualItemRect(item);
+  cell.setLeft(header()->sectionViewportPosition(column));
+  cell.setWidth(header()->sectionSize(column));
+  return QRect(viewport()->mapTo(widget, cell.topLeft()), cell.size());
+}
+
+}  // namespace vqscw

@@ -1,0 +1,38 @@
+#include "vqscwlib/selector/image_button.h"
+
+#include <qdrawutil.h>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <utility>
+
+namespace vqscw {
+
+ImageButton::ImageButton(const QString& text, QPixmap image, QWidget* parent)
+    : QPushButton(text, parent), image_(std::move(image)) {}
+
+void ImageButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  QRect inside = rect();
+  const QBrush face = palette().brush(QPalette::Button);
+  qDrawWinButton(&painter, inside, palette(), isDown(), &face);
+  inside.adjust(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth);
+
+  if (hasFocus()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = inside;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+  }
+
+  painter.drawPixmap(inside.left() + kImageInset, inside.top() + kImageInset, image_);
+
+  inside.setLeft(inside.left() + kTextIndent);
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+  painter.drawText(inside,
+                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+                   text().left(kTextLimit));
+}
+
+}  // namespace vqscw

@@ -1,0 +1,147 @@
+// The selector dialog: the channel list with its category filter and in-place editor, the card
+// label and menu, the owner-drawn buttons and the lower band of preset buttons, level meter,
+// status line and volume trackbar, all placed as the dialog template has them.
+//
+// The dialog runs on the thread of the QApplication. Sources reach it from the spy through a
+// SourceMailbox; rows change only on the dialog's thread.
+#ifndef VQSCWLIB_SELECTOR_SELECTOR_DIALOG_H_
+#define VQSCWLIB_SELECTOR_SELECTOR_DIALOG_H_
+
+#include <QColor>
+#include <QDialog>
+#include <QImage>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "vqscwlib/selector/card_selection.h"
+#include "vqscwlib/selector/dialog_template.h"
+#include "vqscwlib/selector/selector_state.h"
+#include "vqscwlib/selector/source_mailbox.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+namespace vqscw {
+
+class ChannelList;
+class LevelMeter;
+class PopupCombo;
+class SpyApi;
+
+// What the dialog reaches outside itself; tests stand fakes in.
+struct SelectorEnvironment {
+  SpyApi* spy_api = nullptr;  // null: the library's spy
+  CardSource cards;           // empty: the machine's network cards
+};
+
+// The port every spy of the dialog listens on.
+constexpr uint16_t kSelectorSpyPort = 4001;
+
+// Texts of the dialog.
+constexpr char kAccessListFailedCaption[] = "Access list load failed";
+constexpr char kStatusReadyFormat[] = " Ready... channels found: %d";
+constexpr int kStatusIntervalMs = 1000;
+
+// The message box text for an access list that could not be applied.
+std::string AccessListFailureText(const std::string& access_list, uint32_t code);
+
+class SelectorDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // End values of the dialog: its OK and Cancel commands.
+  static constexpr int kEndOk = kIdTake;
+  static constexpr int kEndCancel = kIdCancel;
+
+  // Builds the dialog and runs its initialisation: columns, filter, presets from the settings
+  // store, the first refill, the mode's buttons, caption, icon, frame, card label and status
+  // timer. `state` must outlive the dialog; `state->spy` (may be null) is the spy that feeds it.
+  SelectorDialog(SelectorState* state, const SelectorEnvironment& environment,
+                 QWidget* parent = nullptr);
+  // Releases the spy (see releaseSpy()).
+  ~SelectorDialog() override;
+
+  // Stops the spy from reporting to this dialog: the dialog's own spy is closed; a spy lent by
+  // the host stays open and is merely detached. Afterwards no report reaches the dialog.
+  void releaseSpy();
+
+  // The dialog's commands, as the buttons, Enter, Escape and the close box give them.
+  void command(int id);
+
+  // Empties the list and has the spy report its sources again, under the current filter.
+  void refill();
+
+  // Pixels per dialog unit base of the dialog font.
+  DialogBaseUnits baseUnits() const { return base_units_; }
+
+  void accept() override;
+  void reject() override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  void initialise();
+
+  // Channel list.
+  void fillFilter();
+  void addComboEntry(QComboBox* combo, const std::string& text);
+  void takeReportedSources();
+  void addOrUpdateRow(int32_t channel, const std::string& name);
+  void recomputePresets();
+  void sortBy(int column);
+  void beginEdit(int row, int column);
+  void endEdit();
+  void focusListEndingEdit();
+  void onFocusChanged(QWidget* old_focus, QWidget* new_focus);
+
+  // Network card.
+  std::optional<CardList> listCards() const;
+  void showLocalAddress();
+  void openCardMenu(const QPoint& point);
+  void chooseCard(uint32_t address);
+  void openOwnSpy();
+
+  void updateStatus();
+
+  SelectorState* const state_;
+  SpyApi* const spy_api_;
+  const CardSource cards_;
+  SourceMailbox mailbox_;
+
+  DialogBaseUnits base_units_{};
+  QImage header_;
+  QColor background_;
+
+  ChannelList* list_ = nullptr;
+  PopupCombo* filter_ = nullptr;
+  PopupCombo* editor_ = nullptr;
+  QLabel* card_label_ = nullptr;
+  QLabel* status_ = nullptr;
+  QSlider* volume_ = nullptr;
+  LevelMeter* meter_ = nullptr;
+  QPushButton* take_ = nullptr;
+  QPushButton* preview_ = nullptr;
+  QPushButton* refresh_ = nullptr;
+  std::array<QPushButton*, kPresetCount> presets_{};
+
+  QTimer status_timer_;
+
+  bool editing_ = false;      // the editor is shown
+  int32_t edit_channel_ = 0;  // the channel of the row being edited
+  int editor_choice_ = -1;    // entry chosen in the editor's list since the text was typed
+};
+
+}  // namespace vqscw
+
+#endif  // VQSCWLIB_SELECTOR_SELECTOR_DIALOG_H_
