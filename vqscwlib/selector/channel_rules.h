@@ -10,9 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "vqscwlib/selector/settings.h"
+
 namespace vqscw {
 
-constexpr int kPresetCount = 8;
 using Presets = std::array<int32_t, kPresetCount>;  // channel of each preset 1 to 8
 
 // The filter entries that are not categories. The second is spelled as the dialog always has.

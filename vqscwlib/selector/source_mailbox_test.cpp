@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -15,7 +16,7 @@ SourceInfo Info(uint32_t channel, const char* name) {
   SourceInfo info{};
   info.size = sizeof(SourceInfo);
   info.channel = channel;
-  std::strncpy(info.name, name, sizeof info.name);
+  std::memcpy(info.name, name, std::min(std::strlen(name), sizeof info.name));
   return info;
 }
 
