@@ -38,7 +38,14 @@ CFieldList& CFieldList::operator=(const CFieldList& other) {
   return *this;
 }
 
-CFieldList::~CFieldList() { DiscardArray(); }
+CFieldList::~CFieldList() {
+  DiscardArray();
+  while (spare_ != nullptr) {
+    CFieldList* next = spare_->next_spare_;
+    delete spare_;
+    spare_ = next;
+  }
+}
 
 void CFieldList::DiscardArray() {
   Clear();
@@ -78,10 +85,27 @@ void CFieldList::Release(Field* field) {
 
 void CFieldList::Clear() {
   for (uint32_t i = 0; i < count_; ++i) {
-    Release(&fields_[i]);
-    fields_[i].tag = 0;
+    Field& field = fields_[i];
+    if (field.type == FIELD_LIST && field.data != nullptr) {
+      // Kept for the next Decode instead of freed; its own nested lists go to its spares.
+      auto* nested = static_cast<CFieldList*>(field.data);
+      nested->Clear();
+      nested->next_spare_ = spare_;
+      spare_ = nested;
+      field.data = nullptr;
+    }
+    Release(&field);
+    field.tag = 0;
   }
   count_ = 0;
+}
+
+CFieldList* CFieldList::TakeSpareList() {
+  if (spare_ == nullptr) return new (std::nothrow) CFieldList(0, kDefaultGrowth);
+  CFieldList* list = spare_;
+  spare_ = list->next_spare_;
+  list->next_spare_ = nullptr;
+  return list;
 }
 
 const Field* CFieldList::Find(uint32_t tag) const {

@@ -142,6 +142,8 @@ class VQSCW_EXPORT CFieldList {
   bool SetOwned(uint32_t tag, uint8_t type, uint16_t length, void* data);
   static void Release(Field* field);
   void DiscardArray();
+  // A cleared nested list for the decoder: a spare one, or a new one; null without memory.
+  CFieldList* TakeSpareList();
 
   uint32_t code_ = 0;
   Field* fields_ = nullptr;
@@ -149,6 +151,10 @@ class VQSCW_EXPORT CFieldList {
   uint32_t capacity_ = 0;
   int32_t growth_ = 0;
   mutable uint32_t cursor_ = 0xFFFF;
+  // Nested lists released by Clear(), kept for the next Decode so that a reused message decodes
+  // without allocating; chained through their next_spare_ member.
+  CFieldList* spare_ = nullptr;
+  CFieldList* next_spare_ = nullptr;
 };
 
 #endif  // VQSCWLIB_MESSAGE_FIELD_LIST_H_

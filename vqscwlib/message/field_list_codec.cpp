@@ -213,7 +213,7 @@ uint16_t CFieldList::DecodeAtDepth(const uint8_t* data, uint32_t length, int dep
         if (o + 7 > end) return reject();
         const uint16_t nested_length = LoadBE16(v);
         if (o + 7 + nested_length > end) return reject();
-        auto* nested = new (std::nothrow) CFieldList(0, kDefaultGrowth);
+        CFieldList* nested = TakeSpareList();
         if (nested == nullptr) return reject();
         // A malformed nested body leaves an empty nested list; the outer body stays acceptable.
         if (depth + 1 < kMaxDecodeDepth) nested->DecodeAtDepth(v + 2, nested_length, depth + 1);
