@@ -8,7 +8,7 @@
 
 // Destinations whose first number is at least this are the advertisement groups: they get
 // unacknowledged datagrams; every other destination gets acknowledged messages.
-constexpr uint32_t kFirstDatagramOctet = 239;
+constexpr int kFirstDatagramOctet = 239;
 
 // Copies `list` (null: an empty message) into a message and sends it through `endpoint` to
 // `destination`: unacknowledged to 239.0.0.0 and above, acknowledged below. With `trace` nonzero
