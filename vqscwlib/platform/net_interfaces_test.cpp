@@ -20,21 +20,6 @@ NetInterfaceAddress Entry(const char* address, const char* name) {
   return entry;
 }
 
-TEST(NetInterfacesTest, ListsTheLoopbackAddressWithItsInterface) {
-  std::vector<NetInterfaceAddress> list;
-  ASSERT_TRUE(GetNetInterfaces(&list));
-  bool found = false;
-  for (const NetInterfaceAddress& entry : list) {
-    if (entry.address != Addr("127.0.0.1")) continue;
-    found = true;
-    EXPECT_EQ(entry.name, "lo");
-    EXPECT_EQ(entry.index, if_nametoindex("lo"));
-    EXPECT_EQ(entry.netmask, Addr("255.0.0.0"));
-    EXPECT_FALSE(entry.description.empty());
-  }
-  EXPECT_TRUE(found);
-}
-
 TEST(NetInterfacesTest, FirstNonLoopbackAddressSkipsLoopbackAndKeepsTheSystemOrder) {
   {
     ScopedFakeNetInterfaces fake(

@@ -3,35 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <thread>
-#include <vector>
 
 namespace vqscw {
 namespace {
 
 TEST(SocketLibraryTest, GrantsVersion22AndCountsUsesUntilEachIsStopped) {
-  const int before = SocketLibraryUsers();
+  ASSERT_EQ(SocketLibraryUsers(), 0);
   uint16_t first = 0;
   uint16_t second = 0;
   ASSERT_EQ(StartSocketLibrary(kSocketVersion22, &first), 0);
   ASSERT_EQ(StartSocketLibrary(SocketVersion(2, 0), &second), 0);
   EXPECT_EQ(first, 0x0202);
   EXPECT_EQ(second, kSocketVersion22);
-  EXPECT_EQ(SocketLibraryUsers(), before + 2);
+  EXPECT_EQ(SocketLibraryUsers(), 2);
   EXPECT_EQ(StopSocketLibrary(), 0);
-  EXPECT_EQ(SocketLibraryUsers(), before + 1);
+  EXPECT_EQ(SocketLibraryUsers(), 1);
   EXPECT_EQ(StopSocketLibrary(), 0);
-  EXPECT_EQ(SocketLibraryUsers(), before);
-}
-
-TEST(SocketLibraryTest, AStopWithoutAStartIsRefusedAndKeepsTheCountAtZero) {
-  ASSERT_EQ(SocketLibraryUsers(), 0);
-  EXPECT_EQ(StopSocketLibrary(), -1);
   EXPECT_EQ(SocketLibraryUsers(), 0);
-  uint16_t granted = 0;
-  ASSERT_EQ(StartSocketLibrary(kSocketVersion22, &granted), 0);
-  EXPECT_EQ(SocketLibraryUsers(), 1);  // the refused stop did not leave a debt behind
-  EXPECT_EQ(StopSocketLibrary(), 0);
+  EXPECT_EQ(StopSocketLibrary(), -1);  // one stop too many changes nothing
+  EXPECT_EQ(SocketLibraryUsers(), 0);
 }
 
 TEST(SocketLibraryTest, HookMakesStartsFailWithoutCountingAUse) {
@@ -56,22 +46,6 @@ TEST(SocketLibraryTest, HookGrantsAnotherVersionUntilItIsGone) {
   ASSERT_EQ(StartSocketLibrary(kSocketVersion22, &granted), 0);
   EXPECT_EQ(granted, kSocketVersion22);
   EXPECT_EQ(StopSocketLibrary(), 0);
-}
-
-TEST(SocketLibraryTest, UsesFromManyThreadsBalance) {
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 2000;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([] {
-      for (int i = 0; i < kRounds; ++i) {
-        uint16_t granted = 0;
-        if (StartSocketLibrary(kSocketVersion22, &granted) == 0) StopSocketLibrary();
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(SocketLibraryUsers(), 0);
 }
 
 }  // namespace

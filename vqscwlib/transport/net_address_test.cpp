@@ -51,19 +51,6 @@ TEST(ParseDottedTest, ReadsDottedAddressesAndRejectsEverythingElse) {
   EXPECT_EQ(ParseDotted(nullptr), 0u);
 }
 
-TEST(SockAddrTest, HoldsTheSocketLayoutInNetworkOrder) {
-  CSockAddr address;
-  ASSERT_EQ(address.Set(0x0A000005, 4001), 0);
-  EXPECT_EQ(address.RawIn()->sin_family, AF_INET);
-  EXPECT_EQ(address.RawIn()->sin_addr.s_addr, inet_addr("10.0.0.5"));
-  EXPECT_EQ(address.RawIn()->sin_port, htons(4001));
-  EXPECT_EQ(address.Address(), 0x0A000005u);
-  EXPECT_EQ(address.Port(), 4001);
-  ASSERT_EQ(address.SetAny(77), 0);
-  EXPECT_EQ(address.Address(), 0u);
-  EXPECT_EQ(address.Port(), 77);
-}
-
 TEST(SockAddrTest, TextGivesAddressAndAnOptionalPort) {
   CSockAddr address;
   ASSERT_EQ(address.SetFromText("10.0.0.5", 4001), 0);
