@@ -190,7 +190,9 @@ CMessageEndpoint::AckOutcome CMessageEndpoint::AwaitAck(const CSockAddr& destina
     if (elapsed >= wait_ms) return AckOutcome::kTimeout;
     const int ready = socket_.WaitReadable(wait_ms - elapsed);
     if (ready < 0) return AckOutcome::kFailed;
-    if (ready == 0) continue;
+    // The socket stayed quiet for the rest of the wait, so the wait is over. Ending here rather
+    // than re-reading the tick also ends it when the tick does not move (a test's fake clock).
+    if (ready == 0) return AckOutcome::kTimeout;
 
     uint8_t ack[kAckFrameSize];
     CSockAddr source;

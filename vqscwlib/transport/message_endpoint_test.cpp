@@ -70,6 +70,18 @@ TEST(AcknowledgedSendTest, SilentHostGetsFourAttemptsOnTheScheduleThenTimesOut) 
   EXPECT_EQ(frames[0].Sequence(), client.Sequence());
 }
 
+TEST(AcknowledgedSendTest, SendToASilentHostEndsWhileTheTickStandsStill) {
+  // A caller running under a frozen clock (a test's, or a stalled counter) must still see the
+  // send end once every attempt's wait has passed on the socket.
+  vqscw::FakeClock frozen;
+  Client client;
+  ScriptedPeer peer;
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(client.SendMessage(peer.Address(), &ReadRequest(), KIND_MESSAGE));
+  EXPECT_EQ(client.LastError(), kEndpointTimeout);
+  EXPECT_LT(Since(start).count(), 3000);
+}
+
 TEST(AcknowledgedSendTest, RefusalEndsTheSendAtOnce) {
   Client client;
   ScriptedPeer peer;
