@@ -34,37 +34,42 @@ ChannelList::ChannelList(QWidget* parent) : QTreeWidget(parent) {
   }
 }
 
-int ChannelList::findRow(int32_t channel) const {
-  for (int row = 0; row < rowCount(); ++row) {
-    if (channelAt(row) == channel) return row;
-  }
-  return -1;
+void ChannelList::clear() {
+  by_channel_.clear();
+  QTreeWidget::clear();
 }
 
-int ChannelList::appendRow(int32_t channel) {
+QTreeWidgetItem* ChannelList::appendItem(int32_t channel) {
   auto* item = new QTreeWidgetItem();
   item->setData(kColumnChannel, kChannelRole, channel);
   addTopLevelItem(item);
-  return rowCount() - 1;
+  by_channel_.insert(channel, item);
+  return item;
 }
 
-int32_t ChannelList::channelAt(int row) const {
-  const QTreeWidgetItem* item = topLevelItem(row);
+int32_t ChannelList::channelOf(const QTreeWidgetItem* item) {
   return item ? item->data(kColumnChannel, kChannelRole).toInt() : 0;
 }
 
-std::string ChannelList::cellText(int row, int column) const {
-  const QTreeWidgetItem* item = topLevelItem(row);
-  if (item == nullptr) return {};
-  return item->data(column, kBytesRole).toByteArray().toStdString();
+std::string ChannelList::textOf(const QTreeWidgetItem* item, int column) {
+  return item ? item->data(column, kBytesRole).toByteArray().toStdString() : std::string();
 }
 
-void ChannelList::setCellText(int row, int column, const std::string& text) {
-  QTreeWidgetItem* item = topLevelItem(row);
-  if (item == nullptr) return;
+void ChannelList::setTextOf(QTreeWidgetItem* item, int column, const std::string& text) {
   const QByteArray bytes = QByteArray::fromStdString(text);
   item->setData(column, kBytesRole, bytes);
   item->setText(column, QString::fromUtf8(bytes));
+}
+
+int ChannelList::findRow(int32_t channel) const {
+  const QTreeWidgetItem* item = findItem(channel);
+  return item ? indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)) : -1;
+}
+
+int32_t ChannelList::channelAt(int row) const { return channelOf(topLevelItem(row)); }
+
+std::string ChannelList::cellText(int row, int column) const {
+  return textOf(topLevelItem(row), column);
 }
 
 int ChannelList::selectedRow() const {

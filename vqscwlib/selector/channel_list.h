@@ -2,10 +2,12 @@
 // as item data, with the columns Channel, Name, Category and Preset. Cell texts are kept as the
 // UTF-8 bytes they were set from, which is what sorting compares and what a taken name copies.
 //
-// The list only holds rows; what goes into them is the dialog's business.
+// The list only holds rows; what goes into them is the dialog's business. Rows are found by
+// channel through an index, so adding or updating a row costs the same however long the list.
 #ifndef VQSCWLIB_SELECTOR_CHANNEL_LIST_H_
 #define VQSCWLIB_SELECTOR_CHANNEL_LIST_H_
 
+#include <QHash>
 #include <QTreeWidget>
 #include <cstdint>
 #include <string>
@@ -23,15 +25,23 @@ class ChannelList : public QTreeWidget {
 
   int rowCount() const { return topLevelItemCount(); }
 
-  // The first row carrying `channel`, or -1.
+  // Removes every row. Hides QTreeWidget::clear(), which would leave the index stale.
+  void clear();
+
+  // The row carrying `channel`, or null.
+  QTreeWidgetItem* findItem(int32_t channel) const { return by_channel_.value(channel, nullptr); }
+
+  // Appends an empty row for `channel`. REQUIRES: no row carries it yet.
+  QTreeWidgetItem* appendItem(int32_t channel);
+
+  static int32_t channelOf(const QTreeWidgetItem* item);
+  static std::string textOf(const QTreeWidgetItem* item, int column);
+  static void setTextOf(QTreeWidgetItem* item, int column, const std::string& text);
+
+  // The same by row index: -1 when no row carries the channel.
   int findRow(int32_t channel) const;
-
-  // Appends an empty row for `channel`; returns its index.
-  int appendRow(int32_t channel);
-
   int32_t channelAt(int row) const;
   std::string cellText(int row, int column) const;
-  void setCellText(int row, int column, const std::string& text);
 
   // The selected row, or -1.
   int selectedRow() const;
@@ -42,6 +52,9 @@ class ChannelList : public QTreeWidget {
 
   // The cell's rectangle in the coordinates of `widget`, which must be an ancestor of the list.
   QRect cellRect(int row, int column, const QWidget* widget) const;
+
+ private:
+  QHash<int32_t, QTreeWidgetItem*> by_channel_;
 };
 
 }  // namespace vqscw

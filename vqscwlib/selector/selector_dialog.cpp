@@ -74,7 +74,11 @@ SelectorDialog::SelectorDialog(SelectorState* state, const SelectorEnvironment& 
   initialise();
 }
 
-SelectorDialog::~SelectorDialog() { releaseSpy(); }
+SelectorDialog::~SelectorDialog() {
+  // Destroying the children moves the focus; by then this dialog is no longer whole.
+  disconnect(focus_connection_);
+  releaseSpy();
+}
 
 void SelectorDialog::buildControls() {
   setObjectName(QStringLiteral("101"));
@@ -196,7 +200,8 @@ void SelectorDialog::buildControls() {
     line->installEventFilter(this);
     connect(line, &QLineEdit::textEdited, this, [this] { editor_choice_ = -1; });
   }
-  connect(qApp, &QApplication::focusChanged, this, &SelectorDialog::onFocusChanged);
+  focus_connection_ =
+      connect(qApp, &QApplication::focusChanged, this, &SelectorDialog::onFocusChanged);
   connect(&status_timer_, &QTimer::timeout, this, &SelectorDialog::updateStatus);
 }
 
@@ -206,9 +211,6 @@ void SelectorDialog::initialise() {
     headings << ResourceString(id);
   }
   list_->setHeaderLabels(headings);
-  for (int column = 0; column < kColumnCount; ++column) {
-    list_->header()->resizeSection(column, ChannelList::kColumnWidths[column]);
-  }
 
   fillFilter();
   ReadPresets(state_->presets);
@@ -392,12 +394,12 @@ void SelectorDialog::addOrUpdateRow(int32_t channel, const std::string& name) {
   if (!has_category) category.clear();
   if (!PassesFilter(category, state_->filter)) return;
 
-  int row = list_->findRow(channel);
-  if (row < 0) row = list_->appendRow(channel);
-  list_->setCellText(row, kColumnChannel, ChannelText(channel));
-  list_->setCellText(row, kColumnName, name);
-  if (has_category) list_->setCellText(row, kColumnCategory, category);
-  list_->setCellText(row, kColumnPreset, PresetText(state_->presets, channel));
+  QTreeWidgetItem* row = list_->findItem(channel);
+  if (row == nullptr) row = list_->appendItem(channel);
+  ChannelList::setTextOf(row, kColumnChannel, ChannelText(channel));
+  ChannelList::setTextOf(row, kColumnName, name);
+  if (has_category) ChannelList::setTextOf(row, kColumnCategory, category);
+  ChannelList::setTextOf(row, kColumnPreset, PresetText(state_->presets, channel));
   for (int i = 0; i < kPresetCount; ++i) {
     if (state_->presets[i] == channel) presets_[i]->setText(QString::fromUtf8(name));
   }
@@ -405,9 +407,10 @@ void SelectorDialog::addOrUpdateRow(int32_t channel, const std::string& name) {
 
 void SelectorDialog::recomputePresets() {
   for (int row = 0; row < list_->rowCount(); ++row) {
-    const int32_t channel = list_->channelAt(row);
-    list_->setCellText(row, kColumnPreset, PresetText(state_->presets, channel));
-    const QString name = QString::fromUtf8(list_->cellText(row, kColumnName));
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    const int32_t channel = ChannelList::channelOf(item);
+    ChannelList::setTextOf(item, kColumnPreset, PresetText(state_->presets, channel));
+    const QString name = QString::fromUtf8(ChannelList::textOf(item, kColumnName));
     for (int i = 0; i < kPresetCount; ++i) {
       if (state_->presets[i] == channel) {
         presets_[i]->setText(name.left(static_cast<int>(kPresetCaptionLimit)));
@@ -474,11 +477,12 @@ void SelectorDialog::endEdit() {
   }
   // The edited row is found by its channel: the rows may have been sorted meanwhile.
   const int32_t channel = edit_channel_;
-  const int row = list_->findRow(channel);
   if (state_->edit_column == kColumnCategory) {
     addComboEntry(filter_, text);
     StoreCategory(channel, text);
-    if (row >= 0) list_->setCellText(row, kColumnCategory, text);
+    if (QTreeWidgetItem* row = list_->findItem(channel)) {
+      ChannelList::setTextOf(row, kColumnCategory, text);
+    }
   } else {
     const int preset = PresetOfEditedText(text);
     if (preset != 0) {

@@ -136,6 +136,7 @@ class SelectorDialog : public QDialog {
   std::array<QPushButton*, kPresetCount> presets_{};
 
   QTimer status_timer_;
+  QMetaObject::Connection focus_connection_;
 
   bool editing_ = false;      // the editor is shown
   int32_t edit_channel_ = 0;  // the channel of the row being edited
