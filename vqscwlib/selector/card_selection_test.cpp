@@ -68,12 +68,6 @@ TEST(ResolveCardTest, NoCardListLeavesTheStoredAddress) {
   EXPECT_EQ(r.lines, "");
 }
 
-TEST(ResolveCardTest, NothingStoredStaysUnresolved) {
-  const CardResolution r = ResolveCard(TwoCards(), 0, "");
-  EXPECT_FALSE(r.resolved);
-  EXPECT_EQ(r.address, 0u);
-}
-
 TEST(ResolveCardTest, MoreCardsThanTheListHasRoomForAreNoList) {
   CardList many(kAdapterListRoom + 1, NetCard{"dummy", "dummy", {}});
   many.push_back({"eth0", "eth0", {{Ip(10, 1, 2, 3), kMask24}}});

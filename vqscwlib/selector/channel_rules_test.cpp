@@ -76,12 +76,6 @@ TEST(SortTest, CellsCompareAsUnsignedBytesOverTheirFirst63) {
   EXPECT_EQ(CompareCells(prefix + "a", prefix + "b"), 0);
 }
 
-TEST(SortTest, ChannelsCompareAsSignedNumbers) {
-  EXPECT_LT(CompareChannels(9, 10), 0);
-  EXPECT_LT(CompareChannels(-1, 1), 0);
-  EXPECT_EQ(CompareChannels(5, 5), 0);
-}
-
 TEST(PresetEditTest, TheLeadingNumberNamesThePreset) {
   EXPECT_EQ(PresetOfEditedText("3x"), 3);
   EXPECT_EQ(PresetOfEditedText("  8"), 8);

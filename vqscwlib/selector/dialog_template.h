@@ -2,8 +2,8 @@
 // and the conversion of dialog units to pixels from the dialog font.
 //
 // A dialog unit is a quarter of the font's average character width horizontally and an eighth of
-// its character height vertically. The average width is taken the way the dialog manager of the
-// original platform takes it: the width of the 52 letters A-Z a-z over 26, halved and rounded.
+// its character height vertically. The average width is the width of the 52 letters A-Z a-z over
+// 26, halved and rounded, as dialog templates have always been measured.
 #ifndef VQSCWLIB_SELECTOR_DIALOG_TEMPLATE_H_
 #define VQSCWLIB_SELECTOR_DIALOG_TEMPLATE_H_
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace vqscw {
 namespace {
 
@@ -34,14 +32,6 @@ TEST(DialogTemplateTest, ControlsHaveTheirPlacesInPixels) {
   EXPECT_STREQ(take->text, "&Take");
   EXPECT_EQ(ControlRect(*take, base), (PixelRect{377, 345, 66, 23}));
   EXPECT_EQ(FindControl(4242), nullptr);
-}
-
-TEST(DialogTemplateTest, EveryIdNamesOneControl) {
-  std::set<int> ids;
-  for (const ControlTemplate& control : DialogControls()) {
-    EXPECT_TRUE(ids.insert(control.id).second) << control.id;
-    EXPECT_EQ(FindControl(control.id), &control);
-  }
 }
 
 }  // namespace

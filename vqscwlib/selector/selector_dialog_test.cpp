@@ -405,6 +405,9 @@ void SelectorDialogTest::cancelDuringAnEditAbandonsItFirst() {
   h.Open();
   ClickCell(h.List(), 0, kColumnCategory);
   QVERIFY(h.Editor()->isVisible());
+  // The editor covers the cell, one pixel larger each way.
+  const QRect cell = h.List()->cellRect(0, kColumnCategory, h.dialog.get());
+  QCOMPARE(h.Editor()->geometry(), cell.adjusted(0, 0, 1, 1));
   QTest::keyClicks(h.Editor()->lineEdit(), "Rock");
   QTest::keyClick(h.Editor()->lineEdit(), Qt::Key_Escape);
 
