@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vqscw::StorePreset(0, 4242);
   presets[0] = 1;
   vqscw::ReadPresets(presets);
+  vqscw::ReleaseRegistryFile();
   RemoveFiles();
   return 0;
 }

@@ -99,6 +99,37 @@ TEST_F(RegistryProcessesTest, TwoWritersOfOneKeyLoseNothing) {
   EXPECT_EQ(count, 2u + 2u * kWritesPerProcess);
 }
 
+TEST_F(RegistryProcessesTest, RegressionWritersRacingToCreateTheRegistryBothSucceed) {
+  // The switch to the write-ahead log does not wait for the other process: the loser of the race
+  // used to fail its first write.
+  constexpr int kRounds = 50;
+  int failed_rounds = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string file = (dir_ / ("race" + std::to_string(round) + ".db")).string();
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    auto writer = [&](const char* who) {
+      return [&, who] {
+        close(start[1]);
+        char go;
+        if (read(start[0], &go, 1) != 1) return 100;
+        RegistryKey key;
+        return Registry(file).CreateKey(kKey, &key) == RegStatus::kOk &&
+                       key.SetDword(who, 1) == RegStatus::kOk
+                   ? 0
+                   : 1;
+      };
+    };
+    pid_t a = Spawn(writer("A"));
+    pid_t b = Spawn(writer("B"));
+    close(start[0]);
+    ASSERT_EQ(write(start[1], "gg", 2), 2);
+    close(start[1]);
+    if (ExitStatus(a) != 0 || ExitStatus(b) != 0) ++failed_rounds;
+  }
+  EXPECT_EQ(failed_rounds, 0);
+}
+
 TEST_F(RegistryProcessesTest, WriterKilledMidWriteLeavesAReadableRegistry) {
   constexpr int kRounds = 4;
   constexpr int kAcksBeforeKill[kRounds] = {50, 137, 211, 389};

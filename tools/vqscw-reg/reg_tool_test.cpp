@@ -155,6 +155,7 @@ TEST_F(RegToolTest, BadCommandLinesChangeNothing) {
 
 TEST_F(RegToolTest, DamagedFileIsReportedAndLeftAlone) {
   Run({"add", kLauncher, "Version", "--data", "3.0"});
+  ReleaseRegistryFile();  // no process has it open: everything is in the file itself
   fs::resize_file(file_, 700);
   std::ifstream in(file_, std::ios::binary);
   const std::string before{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

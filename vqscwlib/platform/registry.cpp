@@ -6,12 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
+
+#include "vqscwlib/platform/thread_annotations.h"
 
 namespace vqscw {
 
@@ -54,13 +59,38 @@ constexpr char kEnumValue[] =
     "  CASE WHEN typeof(data) = 'blob' AND length(data) <= ?9 THEN data END"
     " FROM vals WHERE key_id = ?1 ORDER BY seq LIMIT 1 OFFSET ?2";
 
+// What a registry file is on disk, apart from its write-ahead log: a change means someone
+// replaced, truncated or rewrote the file, or the log was copied back into it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modified_ns = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size,
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 }  // namespace
 
 namespace registry_internal {
 
-// One SQLite connection to the registry file, closed with its owner.
+// One SQLite connection to a registry file, shared by the keys opened on it and closed with the
+// last of them.
 struct Connection {
   sqlite3* db = nullptr;
+  // Held for every use of db, which the keys of several threads may share.
+  Mutex mu;
+  FileIdentity identity;
+  // Opened with write access and set up for writing.
+  bool writable = false;
+  // An operation found the file damaged: the next key connects afresh.
+  std::atomic<bool> damaged{false};
+
   ~Connection() { sqlite3_close_v2(db); }
 };
 
@@ -158,14 +188,30 @@ RegStatus ReadSchemaState(sqlite3* db, SchemaState* state) {
   return RegStatus::kOk;
 }
 
+// Switches the database to its write-ahead log, which lets readers go on while a writer writes.
+// The switch needs the file to itself for a moment and SQLite does not wait for that: another
+// process that already uses the log holds it open. So retry, reading in between, which makes
+// SQLite notice a log another process switched on and the switch a no-op.
+RegStatus UseWriteAheadLog(sqlite3* db) {
+  for (int waited_ms = 0;; ++waited_ms) {
+    Statement stmt(db, "PRAGMA journal_mode=WAL");
+    int rc = stmt.ok() ? stmt.Step() : SQLITE_ERROR;
+    if (rc == SQLITE_ROW) {
+      return stmt.Text(0) == "wal" ? RegStatus::kOk : RegStatus::kFailed;
+    }
+    if ((rc & 0xFF) != SQLITE_BUSY || waited_ms >= kRegistryBusyTimeoutMs) {
+      return stmt.ok() ? StatusOf(rc) : stmt.prepare_status();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SchemaState state;
+    ReadSchemaState(db, &state);
+  }
+}
+
 // Turns an empty database into a registry. Safe against another process doing the same at once:
-// the check is repeated under the write lock.
+// the check is repeated under the write lock, for which the busy handler waits.
 RegStatus Initialise(sqlite3* db) {
-  // WAL lets readers go on while a writer writes. Changing the journal mode needs the database to
-  // itself for a moment; the busy handler waits for that.
-  RegStatus status = Exec(db, "PRAGMA journal_mode=WAL");
-  if (status != RegStatus::kOk) return status;
-  status = Exec(db, "BEGIN IMMEDIATE");
+  RegStatus status = Exec(db, "BEGIN IMMEDIATE");
   if (status != RegStatus::kOk) return status;
   SchemaState state;
   status = ReadSchemaState(db, &state);
@@ -181,27 +227,19 @@ RegStatus Initialise(sqlite3* db) {
   return status;
 }
 
-// Opens the registry file. For reading, a missing file is kNotFound and an empty database (no
-// registry yet) gives *empty; for writing, the file and its folder are created and initialised.
+// Opens a new connection to the registry file. For reading, an empty database (no registry yet)
+// gives kNotFound; for writing, the file and its folder are created and the database set up.
 // On failure *problem (when given) says why.
 RegStatus Connect(const std::string& file, bool for_writing, std::unique_ptr<Connection>* out,
-                  bool* empty, std::string* problem = nullptr) {
-  *empty = false;
+                  std::string* problem) {
   auto fail = [problem](RegStatus status, std::string why) {
     if (problem != nullptr) *problem = std::move(why);
     return status;
   };
-  if (file.empty()) return fail(RegStatus::kFailed, "no registry file: HOME is not set");
   if (for_writing) {
     std::error_code error;
     std::filesystem::path folder = std::filesystem::path(file).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, error);
-  } else {
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0) {
-      return fail(errno == ENOENT ? RegStatus::kNotFound : RegStatus::kFailed,
-                  std::strerror(errno));
-    }
   }
   auto conn = std::make_unique<Connection>();
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (for_writing ? SQLITE_OPEN_CREATE : 0);
@@ -227,12 +265,103 @@ RegStatus Connect(const std::string& file, bool for_writing, std::unique_ptr<Con
     // committed; only a power cut may lose the last writes.
     status = Exec(conn->db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON");
     if (status == RegStatus::kOk && state == SchemaState::kEmpty) status = Initialise(conn->db);
+    // Also finishes the set-up of a registry whose creator died before switching to the log.
+    if (status == RegStatus::kOk) status = UseWriteAheadLog(conn->db);
     if (status != RegStatus::kOk) return fail(status, sqlite3_errmsg(conn->db));
-  } else {
-    *empty = state == SchemaState::kEmpty;
+    conn->writable = true;
+  } else if (state == SchemaState::kEmpty) {
+    return fail(RegStatus::kNotFound, "no registry in the file yet");
   }
   *out = std::move(conn);
   return RegStatus::kOk;
+}
+
+// The process keeps its last connection open and hands it to every key opened on the same file:
+// a new connection costs the schema's parse and the write-ahead log's set-up (some hundred
+// microseconds), a read on an open one a few. The connection is reused only while the file is
+// unchanged on disk apart from its log, so a file that someone replaced, truncated or rewrote is
+// read afresh. After fork() the child leaves its parent's connection alone (SQLite's locks belong
+// to the process that took them).
+class ConnectionCache {
+ public:
+  // The kept connection for `file` when it still fits, else null.
+  std::shared_ptr<Connection> Find(const std::string& file, const FileIdentity& identity,
+                                   bool for_writing) {
+    MutexLock lock(&mu_);
+    LeaveInherited();
+    if (conn_ == nullptr || file_ != file || !(conn_->identity == identity) || conn_->damaged ||
+        (for_writing && !conn_->writable)) {
+      return nullptr;
+    }
+    return conn_;
+  }
+
+  void Keep(const std::string& file, std::shared_ptr<Connection> conn) {
+    MutexLock lock(&mu_);
+    LeaveInherited();
+    file_ = file;
+    conn_ = std::move(conn);
+  }
+
+  void Clear() {
+    MutexLock lock(&mu_);
+    LeaveInherited();
+    conn_.reset();
+  }
+
+ private:
+  // A connection inherited from the parent process is dropped without being closed, as closing
+  // it would touch the parent's locks.
+  void LeaveInherited() REQUIRES(mu_) {
+    if (pid_ == getpid()) return;
+    if (conn_ != nullptr) new std::shared_ptr<Connection>(std::move(conn_));  // never freed
+    conn_.reset();
+    pid_ = getpid();
+  }
+
+  Mutex mu_;
+  pid_t pid_ GUARDED_BY(mu_) = 0;
+  std::string file_ GUARDED_BY(mu_);
+  std::shared_ptr<Connection> conn_ GUARDED_BY(mu_);
+};
+
+// Never destroyed: keys may be closed during the process's exit.
+ConnectionCache& Cache() {
+  static ConnectionCache* cache = new ConnectionCache;
+  return *cache;
+}
+
+// A connection to `file` for reading or for writing: the kept one when it fits, else a new one,
+// which is then kept. For reading, a missing file or an empty one is kNotFound.
+RegStatus Acquire(const std::string& file, bool for_writing, std::shared_ptr<Connection>* conn,
+                  std::string* problem = nullptr) {
+  if (file.empty()) {
+    if (problem != nullptr) *problem = "no registry file: HOME is not set";
+    return RegStatus::kFailed;
+  }
+  struct stat st;
+  if (stat(file.c_str(), &st) == 0) {
+    *conn = Cache().Find(file, IdentityOf(st), for_writing);
+    if (*conn != nullptr) return RegStatus::kOk;
+  } else if (errno != ENOENT || !for_writing) {
+    if (problem != nullptr) *problem = std::strerror(errno);
+    return errno == ENOENT ? RegStatus::kNotFound : RegStatus::kFailed;
+  }
+  std::unique_ptr<Connection> fresh;
+  RegStatus status = Connect(file, for_writing, &fresh, problem);
+  if (status != RegStatus::kOk) return status;
+  *conn = std::move(fresh);
+  if (stat(file.c_str(), &st) == 0) {
+    (*conn)->identity = IdentityOf(st);
+    Cache().Keep(file, *conn);
+  }
+  return RegStatus::kOk;
+}
+
+// Notes a damaged file on the connection so that the next key connects afresh.
+RegStatus Noted(Connection* conn, RegStatus status) {
+  if (status == RegStatus::kBadDatabase) conn->damaged = true;
+  return status;
 }
 
 // Reads one row of kQueryValue or kEnumValue into *value.
@@ -255,6 +384,22 @@ RegStatus ReadValueRow(const Statement& stmt, size_t max_name_chars, size_t max_
   return RegStatus::kOk;
 }
 
+// Finds the key's row: *id and its stored spelling, or kNotFound.
+RegStatus FindKey(sqlite3* db, const std::string& path, int64_t* id, std::string* stored) {
+  Statement stmt(db, "SELECT id, path FROM keys WHERE path = ?1");
+  if (!stmt.ok()) return stmt.prepare_status();
+  stmt.BindText(1, path);
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return RegStatus::kNotFound;
+  if (rc != SQLITE_ROW) return StatusOf(rc);
+  if (stmt.ColumnType(0) != SQLITE_INTEGER || stmt.ColumnType(1) != SQLITE_TEXT) {
+    return RegStatus::kBadDatabase;
+  }
+  *id = stmt.Int(0);
+  stored->assign(stmt.Text(1));
+  return RegStatus::kOk;
+}
+
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return home;
@@ -264,6 +409,8 @@ std::string HomeFolder() {
 }
 
 }  // namespace
+
+void ReleaseRegistryFile() { Cache().Clear(); }
 
 const char* RegStatusText(RegStatus status) {
   switch (status) {
@@ -325,30 +472,32 @@ void RegistryKey::Close() {
 
 RegStatus RegistryKey::Query(std::string_view name, size_t max_bytes, RegValue* value) const {
   if (!is_open()) return RegStatus::kFailed;
+  MutexLock lock(&conn_->mu);
   Statement stmt(conn_->db, kQueryValue);
-  if (!stmt.ok()) return stmt.prepare_status();
+  if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindText(2, name);
   stmt.BindInt(9, static_cast<int64_t>(std::min(max_bytes, kRegistryMaxValueBytes)));
   int rc = stmt.Step();
   if (rc == SQLITE_DONE) return RegStatus::kNotFound;
-  if (rc != SQLITE_ROW) return StatusOf(rc);
-  return ReadValueRow(stmt, SIZE_MAX, max_bytes, value);
+  if (rc != SQLITE_ROW) return Noted(conn_.get(), StatusOf(rc));
+  return Noted(conn_.get(), ReadValueRow(stmt, SIZE_MAX, max_bytes, value));
 }
 
 RegStatus RegistryKey::Enum(size_t index, size_t max_name_chars, size_t max_bytes,
                             RegValue* value) const {
   if (!is_open()) return RegStatus::kFailed;
   if (index > INT64_MAX) return RegStatus::kNotFound;
+  MutexLock lock(&conn_->mu);
   Statement stmt(conn_->db, kEnumValue);
-  if (!stmt.ok()) return stmt.prepare_status();
+  if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindInt(2, static_cast<int64_t>(index));
   stmt.BindInt(9, static_cast<int64_t>(std::min(max_bytes, kRegistryMaxValueBytes)));
   int rc = stmt.Step();
   if (rc == SQLITE_DONE) return RegStatus::kNotFound;
-  if (rc != SQLITE_ROW) return StatusOf(rc);
-  return ReadValueRow(stmt, max_name_chars, max_bytes, value);
+  if (rc != SQLITE_ROW) return Noted(conn_.get(), StatusOf(rc));
+  return Noted(conn_.get(), ReadValueRow(stmt, max_name_chars, max_bytes, value));
 }
 
 RegStatus RegistryKey::Set(std::string_view name, uint32_t type, std::string_view data) {
@@ -356,27 +505,29 @@ RegStatus RegistryKey::Set(std::string_view name, uint32_t type, std::string_vie
   if (name.size() > kMaxValueNameBytes || data.size() > kRegistryMaxValueBytes) {
     return RegStatus::kFailed;
   }
+  MutexLock lock(&conn_->mu);
   // One statement in autocommit mode: one transaction, which takes the write lock before it
   // reads, so the busy handler (not a failed upgrade) deals with another writer.
   Statement stmt(conn_->db,
                  "INSERT INTO vals(key_id, name, type, data) VALUES(?1, ?2, ?3, ?4)"
                  " ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type,"
                  " data = excluded.data");
-  if (!stmt.ok()) return stmt.prepare_status();
+  if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindText(2, name);
   stmt.BindInt(3, type);
   stmt.BindBlob(4, data);
-  return StatusOf(stmt.Step());
+  return Noted(conn_.get(), StatusOf(stmt.Step()));
 }
 
 RegStatus RegistryKey::Delete(std::string_view name) {
   if (!is_open() || !writable_) return RegStatus::kFailed;
+  MutexLock lock(&conn_->mu);
   Statement stmt(conn_->db, "DELETE FROM vals WHERE key_id = ?1 AND name = ?2");
-  if (!stmt.ok()) return stmt.prepare_status();
+  if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindText(2, name);
-  RegStatus status = StatusOf(stmt.Step());
+  RegStatus status = Noted(conn_.get(), StatusOf(stmt.Step()));
   if (status == RegStatus::kOk && sqlite3_changes(conn_->db) == 0) return RegStatus::kNotFound;
   return status;
 }
@@ -385,34 +536,17 @@ Registry::Registry() : file_(RegistryFilePath()) {}
 
 Registry::Registry(std::string file) : file_(std::move(file)) {}
 
-namespace {
-
-// Finds the key's row: *id and its stored spelling, or kNotFound.
-RegStatus FindKey(sqlite3* db, const std::string& path, int64_t* id, std::string* stored) {
-  Statement stmt(db, "SELECT id, path FROM keys WHERE path = ?1");
-  if (!stmt.ok()) return stmt.prepare_status();
-  stmt.BindText(1, path);
-  int rc = stmt.Step();
-  if (rc == SQLITE_DONE) return RegStatus::kNotFound;
-  if (rc != SQLITE_ROW) return StatusOf(rc);
-  if (stmt.ColumnType(0) != SQLITE_INTEGER) return RegStatus::kBadDatabase;
-  *id = stmt.Int(0);
-  stored->assign(stmt.Text(1));
-  return RegStatus::kOk;
-}
-
-}  // namespace
-
 RegStatus Registry::OpenKey(std::string_view path, RegistryKey* key) const {
   key->Close();
   std::string normalised;
   if (!NormaliseKeyPath(path, &normalised)) return RegStatus::kFailed;
-  std::unique_ptr<Connection> conn;
-  bool empty;
-  RegStatus status = Connect(file_, false, &conn, &empty);
+  std::shared_ptr<Connection> conn;
+  RegStatus status = Acquire(file_, false, &conn);
   if (status != RegStatus::kOk) return status;
-  if (empty) return RegStatus::kNotFound;
-  status = FindKey(conn->db, normalised, &key->key_id_, &key->path_);
+  {
+    MutexLock lock(&conn->mu);
+    status = Noted(conn.get(), FindKey(conn->db, normalised, &key->key_id_, &key->path_));
+  }
   if (status != RegStatus::kOk) return status;
   key->conn_ = std::move(conn);
   return RegStatus::kOk;
@@ -422,21 +556,23 @@ RegStatus Registry::CreateKey(std::string_view path, RegistryKey* key) const {
   key->Close();
   std::string normalised;
   if (!NormaliseKeyPath(path, &normalised)) return RegStatus::kFailed;
-  std::unique_ptr<Connection> conn;
-  bool empty;
-  RegStatus status = Connect(file_, true, &conn, &empty);
+  std::shared_ptr<Connection> conn;
+  RegStatus status = Acquire(file_, true, &conn);
   if (status != RegStatus::kOk) return status;
-  status = FindKey(conn->db, normalised, &key->key_id_, &key->path_);
-  if (status == RegStatus::kNotFound) {
-    // Another process may create the same key at once: the loser's insert is ignored and both
-    // find the one row.
-    Statement insert(conn->db, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
-    if (!insert.ok()) return insert.prepare_status();
-    insert.BindText(1, normalised);
-    status = StatusOf(insert.Step());
-    if (status == RegStatus::kOk) {
-      status = FindKey(conn->db, normalised, &key->key_id_, &key->path_);
+  {
+    MutexLock lock(&conn->mu);
+    status = FindKey(conn->db, normalised, &key->key_id_, &key->path_);
+    if (status == RegStatus::kNotFound) {
+      // Another process may create the same key at once: the loser's insert is ignored and both
+      // find the one row.
+      Statement insert(conn->db, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
+      insert.BindText(1, normalised);
+      status = insert.ok() ? StatusOf(insert.Step()) : insert.prepare_status();
+      if (status == RegStatus::kOk) {
+        status = FindKey(conn->db, normalised, &key->key_id_, &key->path_);
+      }
     }
+    Noted(conn.get(), status);
   }
   if (status != RegStatus::kOk) return status;
   key->conn_ = std::move(conn);
@@ -446,47 +582,44 @@ RegStatus Registry::CreateKey(std::string_view path, RegistryKey* key) const {
 
 RegStatus Registry::ListKeys(std::vector<std::string>* paths) const {
   paths->clear();
-  std::unique_ptr<Connection> conn;
-  bool empty;
-  RegStatus status = Connect(file_, false, &conn, &empty);
-  if (status == RegStatus::kNotFound || (status == RegStatus::kOk && empty)) return RegStatus::kOk;
+  std::shared_ptr<Connection> conn;
+  RegStatus status = Acquire(file_, false, &conn);
+  if (status == RegStatus::kNotFound) return RegStatus::kOk;
   if (status != RegStatus::kOk) return status;
+  MutexLock lock(&conn->mu);
   Statement stmt(conn->db, "SELECT path FROM keys ORDER BY id");
-  if (!stmt.ok()) return stmt.prepare_status();
+  if (!stmt.ok()) return Noted(conn.get(), stmt.prepare_status());
   int rc;
   while ((rc = stmt.Step()) == SQLITE_ROW) paths->emplace_back(stmt.Text(0));
-  return StatusOf(rc);
+  return Noted(conn.get(), StatusOf(rc));
 }
 
 RegStatus Registry::Check(std::string* problem) const {
   problem->clear();
-  std::unique_ptr<Connection> conn;
-  bool empty;
-  RegStatus status = Connect(file_, false, &conn, &empty, problem);
+  std::shared_ptr<Connection> conn;
+  RegStatus status = Acquire(file_, false, &conn, problem);
   if (status == RegStatus::kNotFound) {
     problem->clear();
     return RegStatus::kOk;
   }
-  if (status == RegStatus::kOk) {
-    Statement stmt(conn->db, "PRAGMA quick_check");
-    if (!stmt.ok()) {
-      status = stmt.prepare_status();
-    } else {
-      int rc;
-      while ((rc = stmt.Step()) == SQLITE_ROW) {
-        std::string_view line = stmt.Text(0);
-        if (line == "ok") continue;
-        if (!problem->empty()) *problem += "; ";
-        *problem += line;
-      }
-      status = StatusOf(rc);
-      if (status == RegStatus::kOk && !problem->empty()) status = RegStatus::kBadDatabase;
-    }
+  if (status != RegStatus::kOk) {
+    if (problem->empty()) *problem = RegStatusText(status);
+    return status;
   }
-  if (status != RegStatus::kOk && problem->empty()) {
-    *problem = conn != nullptr ? sqlite3_errmsg(conn->db) : RegStatusText(status);
+  MutexLock lock(&conn->mu);
+  Statement stmt(conn->db, "PRAGMA quick_check");
+  int rc = stmt.ok() ? SQLITE_ROW : SQLITE_ERROR;
+  status = stmt.ok() ? RegStatus::kOk : stmt.prepare_status();
+  while (stmt.ok() && (rc = stmt.Step()) == SQLITE_ROW) {
+    std::string_view line = stmt.Text(0);
+    if (line == "ok") continue;
+    if (!problem->empty()) *problem += "; ";
+    *problem += line;
   }
-  return status;
+  if (stmt.ok()) status = StatusOf(rc);
+  if (status == RegStatus::kOk && !problem->empty()) status = RegStatus::kBadDatabase;
+  if (status != RegStatus::kOk && problem->empty()) *problem = sqlite3_errmsg(conn->db);
+  return Noted(conn.get(), status);
 }
 
 }  // namespace vqscw

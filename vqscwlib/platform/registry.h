@@ -17,8 +17,13 @@
 // truncated, another program's database) is never changed: reads report kBadDatabase and writes
 // fail.
 //
-// Thread safety: a RegistryKey belongs to one thread at a time; different keys may be used from
-// different threads at once.
+// A process keeps one connection to the registry file open between operations, so that opening a
+// key costs microseconds; it is reopened when the file changes on disk other than through SQLite
+// (replaced, truncated, rewritten), so such damage is seen at the next open.
+//
+// Thread safety: a RegistryKey belongs to one thread at a time; keys of different threads may be
+// used at once (they take turns on the shared connection). A key open when the process forks must
+// not be used in the child; keys the child opens are its own.
 #ifndef VQSCWLIB_PLATFORM_REGISTRY_H_
 #define VQSCWLIB_PLATFORM_REGISTRY_H_
 
@@ -108,7 +113,7 @@ class RegistryKey {
 
  private:
   friend class Registry;
-  std::unique_ptr<registry_internal::Connection> conn_;
+  std::shared_ptr<registry_internal::Connection> conn_;
   int64_t key_id_ = 0;
   bool writable_ = false;
   std::string path_;
@@ -141,6 +146,11 @@ class Registry {
 
 // The database file this process uses now: $VQSCW_REGISTRY, else the default path.
 std::string RegistryFilePath();
+
+// Closes the connection that this process keeps open to its last registry file (it is opened again
+// when needed); keys still open keep theirs. When it was the machine's last connection to the
+// file, SQLite folds its write-ahead log back into the file and removes the log.
+void ReleaseRegistryFile();
 
 // Normalises a key path: trims leading and trailing backslashes. Returns false for an empty path
 // or one with an empty component.

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace vqscw {
 namespace {
@@ -151,8 +154,8 @@ TEST_F(RegistryTest, DeleteRemovesOnlyThatValue) {
 TEST_F(RegistryTest, ValuesEnumerateInCreationOrder) {
   RegistryKey key = Create();
   for (const char* name : {"30", "4", "100", "7"}) key.SetText(name, name);
-  key.SetText("4", "rewritten");   // keeps its place
-  key.SetText("100x", "b");        // another value, after all others
+  key.SetText("4", "rewritten");  // keeps its place
+  key.SetText("100x", "b");       // another value, after all others
   key.Delete("30");
   key.SetText("30", "again");  // a deleted value comes back last
   Create("Software\\Other").SetText("5", "elsewhere");
@@ -225,6 +228,56 @@ TEST_F(RegistryTest, EmptyFileIsAnEmptyRegistry) {
   EXPECT_EQ(Names(), std::vector<std::string>({"1"}));
 }
 
+// --- The connection kept open ---
+
+TEST_F(RegistryTest, FileReplacedOnDiskIsReadAfresh) {
+  Create().SetText("12", "Old");
+  RegistryKey key;
+  ASSERT_EQ(registry().OpenKey(kKey, &key), RegStatus::kOk);
+  key.Close();
+  {
+    Registry other((dir_ / "other.db").string());
+    RegistryKey other_key;
+    ASSERT_EQ(other.CreateKey(kKey, &other_key), RegStatus::kOk);
+    other_key.SetText("12", "New");
+  }
+  ReleaseRegistryFile();
+  fs::rename(dir_ / "other.db", file_);  // as an administrator restoring a copy would
+
+  RegValue value;
+  ASSERT_EQ(registry().OpenKey(kKey, &key), RegStatus::kOk);
+  ASSERT_EQ(key.Query("12", 63, &value), RegStatus::kOk);
+  EXPECT_EQ(value.data, "New");
+}
+
+TEST_F(RegistryTest, KeysOfSeveralThreadsShareTheFile) {
+  constexpr int kThreads = 3;
+  constexpr int kWrites = 100;
+  Create().Close();
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      Registry registry(file_.string());
+      RegistryKey writer;
+      if (registry.CreateKey(kKey, &writer) != RegStatus::kOk) ++failures;
+      for (int i = 0; i < kWrites; ++i) {
+        RegistryKey reader;
+        RegValue value;
+        std::string name = std::to_string(t) + "-" + std::to_string(i);
+        if (writer.SetDword(name, i) != RegStatus::kOk ||
+            registry.OpenKey(kKey, &reader) != RegStatus::kOk ||
+            reader.Query(name, 4, &value) != RegStatus::kOk || value.data != DwordBytes(i)) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(Names().size(), static_cast<size_t>(kThreads * kWrites));
+}
+
 // --- Damaged and foreign files ---
 
 class DamagedRegistryTest : public RegistryTest {
@@ -232,6 +285,7 @@ class DamagedRegistryTest : public RegistryTest {
   // A registry with one value, closed so that everything is in the main file.
   void MakeRegistry() {
     ASSERT_EQ(Create().SetText("12", "News"), RegStatus::kOk);
+    ReleaseRegistryFile();
     ASSERT_FALSE(fs::exists(file_.string() + "-wal"));
   }
 
@@ -282,6 +336,7 @@ TEST_F(DamagedRegistryTest, AnotherProgramsDatabaseIsNeverChanged) {
     Registry other((dir_ / "other.db").string());
     ASSERT_EQ(other.CreateKey("x", &key), RegStatus::kOk);
   }
+  ReleaseRegistryFile();
   // Same layout under a different identity: rewrite the application id in the header.
   std::string bytes = ReadFileBytes(dir_ / "other.db");
   ASSERT_GT(bytes.size(), 72u);

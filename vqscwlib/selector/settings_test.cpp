@@ -273,6 +273,7 @@ TEST_F(SettingsTest, DamagedFileGivesDefaultsAndStaysAsItWas) {
   StoreCard(Address("192.168.2.10"), "eth1");
   StorePreset(0, 25);
   StoreCategory(12, "News");
+  ReleaseRegistryFile();  // no process has it open: everything is in the file itself
   fs::resize_file(file_, 1500);
   const auto size = fs::file_size(file_);
 
