@@ -34,7 +34,6 @@
 #include <string_view>
 #include <vector>
 
-
 // Value types, with their platform numbers.
 constexpr uint32_t REG_SZ = 1;
 constexpr uint32_t REG_BINARY = 3;

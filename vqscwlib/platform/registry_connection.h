@@ -1,5 +1,8 @@
 // The SQLite side of the registry (registry.h): a connection to the registry file, its set-up,
 // and the connection each process keeps open between operations. Only registry.cpp uses this.
+//
+// Locks: the kept connection's slot has a lock of its own and each connection has one; the two
+// are never held together.
 #ifndef VQSCWLIB_PLATFORM_REGISTRY_CONNECTION_H_
 #define VQSCWLIB_PLATFORM_REGISTRY_CONNECTION_H_
 

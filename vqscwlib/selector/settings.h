@@ -8,8 +8,9 @@
 // is one value written in one transaction: with several selectors running, the last writer of a
 // value wins.
 //
-// Any thread may call these; the selector calls them from its dialog's thread. None of them
-// blocks for longer than the registry's busy time-out.
+// Any thread may call these; the selector calls them from its dialog's thread. A call takes some
+// microseconds; only while another process writes does it wait, at most the registry's busy
+// time-out for each value.
 //
 // Interface addresses here are IPv4 addresses in network byte order as held in memory (the first
 // octet in the lowest-addressed byte), 0 for none.
