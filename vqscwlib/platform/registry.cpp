@@ -151,11 +151,12 @@ RegStatus RegistryKey::Query(std::string_view name, size_t max_bytes, RegValue* 
   if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindText(2, name);
-  stmt.BindInt(9, static_cast<int64_t>(std::min(max_bytes, kRegistryMaxValueBytes)));
+  const size_t limit = std::min(max_bytes, kRegistryMaxValueBytes);
+  stmt.BindInt(9, static_cast<int64_t>(limit));
   int rc = stmt.Step();
   if (rc == SQLITE_DONE) return RegStatus::kNotFound;
   if (rc != SQLITE_ROW) return Noted(conn_.get(), StatusOf(rc));
-  return Noted(conn_.get(), ReadValueRow(stmt, SIZE_MAX, max_bytes, value));
+  return Noted(conn_.get(), ReadValueRow(stmt, SIZE_MAX, limit, value));
 }
 
 RegStatus RegistryKey::Enum(size_t index, size_t max_name_chars, size_t max_bytes,
@@ -167,11 +168,12 @@ RegStatus RegistryKey::Enum(size_t index, size_t max_name_chars, size_t max_byte
   if (!stmt.ok()) return Noted(conn_.get(), stmt.prepare_status());
   stmt.BindInt(1, key_id_);
   stmt.BindInt(2, static_cast<int64_t>(index));
-  stmt.BindInt(9, static_cast<int64_t>(std::min(max_bytes, kRegistryMaxValueBytes)));
+  const size_t limit = std::min(max_bytes, kRegistryMaxValueBytes);
+  stmt.BindInt(9, static_cast<int64_t>(limit));
   int rc = stmt.Step();
   if (rc == SQLITE_DONE) return RegStatus::kNotFound;
   if (rc != SQLITE_ROW) return Noted(conn_.get(), StatusOf(rc));
-  return Noted(conn_.get(), ReadValueRow(stmt, max_name_chars, max_bytes, value));
+  return Noted(conn_.get(), ReadValueRow(stmt, max_name_chars, limit, value));
 }
 
 RegStatus RegistryKey::Set(std::string_view name, uint32_t type, std::string_view data) {
@@ -282,16 +284,19 @@ RegStatus Registry::Check(std::string* problem) const {
   }
   MutexLock lock(&conn->mu);
   Statement stmt(conn->db, "PRAGMA quick_check");
-  int rc = stmt.ok() ? SQLITE_ROW : SQLITE_ERROR;
-  status = stmt.ok() ? RegStatus::kOk : stmt.prepare_status();
-  while (stmt.ok() && (rc = stmt.Step()) == SQLITE_ROW) {
-    std::string_view line = stmt.Text(0);
-    if (line == "ok") continue;
-    if (!problem->empty()) *problem += "; ";
-    *problem += line;
+  if (!stmt.ok()) {
+    status = stmt.prepare_status();
+  } else {
+    int rc;
+    while ((rc = stmt.Step()) == SQLITE_ROW) {  // "ok", or one line per problem
+      std::string_view line = stmt.Text(0);
+      if (line == "ok") continue;
+      if (!problem->empty()) *problem += "; ";
+      *problem += line;
+    }
+    status = StatusOf(rc);
+    if (status == RegStatus::kOk && !problem->empty()) status = RegStatus::kBadDatabase;
   }
-  if (stmt.ok()) status = StatusOf(rc);
-  if (status == RegStatus::kOk && !problem->empty()) status = RegStatus::kBadDatabase;
   if (status != RegStatus::kOk && problem->empty()) *problem = sqlite3_errmsg(conn->db);
   return Noted(conn.get(), status);
 }

@@ -63,6 +63,12 @@ void WriteValue(std::string_view key_path, std::string_view name, uint32_t type,
   if (Registry().CreateKey(key_path, &key) == RegStatus::kOk) key.Set(name, type, data);
 }
 
+// Opens `key_path` for writing and deletes one value; failures are silent.
+void DeleteValue(std::string_view key_path, std::string_view name) {
+  RegistryKey key;
+  if (Registry().CreateKey(key_path, &key) == RegStatus::kOk) key.Delete(name);
+}
+
 // The longest prefix of `text` of at most `max_bytes` bytes that does not end inside a UTF-8
 // sequence.
 std::string_view CutAtCharacter(std::string_view text, size_t max_bytes) {
@@ -124,8 +130,7 @@ bool ReadCategory(int32_t channel, std::string* category) {
 void StoreCategory(int32_t channel, std::string_view text) {
   text = TextOf(text);
   if (text.empty()) {
-    RegistryKey key;
-    if (Registry().CreateKey(kChannelsKey, &key) == RegStatus::kOk) key.Delete(ValueName(channel));
+    DeleteValue(kChannelsKey, ValueName(channel));
     return;
   }
   WriteValue(kChannelsKey, ValueName(channel), REG_SZ, CutAtCharacter(text, kCategoryMaxBytes));
@@ -159,8 +164,7 @@ void ReadPresets(std::span<int32_t, kPresetCount> presets) {
 void StorePreset(int index, int32_t channel) {
   if (index < 0 || index >= kPresetCount) return;
   if (channel == 0) {
-    RegistryKey key;
-    if (Registry().CreateKey(kPresetsKey, &key) == RegStatus::kOk) key.Delete(ValueName(index + 1));
+    DeleteValue(kPresetsKey, ValueName(index + 1));
     return;
   }
   WriteValue(kPresetsKey, ValueName(index + 1), REG_DWORD,
