@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -128,6 +129,29 @@ TEST_F(RegistryProcessesTest, RegressionWritersRacingToCreateTheRegistryBothSucc
     if (ExitStatus(a) != 0 || ExitStatus(b) != 0) ++failed_rounds;
   }
   EXPECT_EQ(failed_rounds, 0);
+}
+
+TEST_F(RegistryProcessesTest, ExitingWriterLeavesEverythingInTheFile) {
+  pid_t child = Spawn([&] {
+    RegistryKey key;
+    if (Registry(file_).CreateKey(kKey, &key) != RegStatus::kOk ||
+        key.SetDword("1", 25) != RegStatus::kOk) {
+      return 1;
+    }
+    key.Close();
+    std::exit(0);  // an ordinary exit, not _exit: the process's exit handlers run
+    return 0;
+  });
+  ASSERT_EQ(ExitStatus(child), 0);
+  EXPECT_FALSE(fs::exists(file_ + "-wal"));
+  // A copy of the file alone, as a backup would take it, holds the value.
+  const std::string copy = (dir_ / "copy.db").string();
+  fs::copy_file(file_, copy);
+  RegistryKey key;
+  RegValue value;
+  ASSERT_EQ(Registry(copy).OpenKey(kKey, &key), RegStatus::kOk);
+  ASSERT_EQ(key.Query("1", 4, &value), RegStatus::kOk);
+  EXPECT_EQ(value.data, DwordBytes(25));
 }
 
 TEST_F(RegistryProcessesTest, WriterKilledMidWriteLeavesAReadableRegistry) {

@@ -204,7 +204,7 @@ class Tool {
     }
     err_ << kProgram << ": cannot use the registry file "
          << (registry_.file().empty() ? "(HOME is not set)" : registry_.file())
-         << ": no permission, a bad key path, or the file is busy\n";
+         << ": no permission, or another process held it too long\n";
     return kRegToolBadRegistry;
   }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -218,9 +219,14 @@ class ConnectionCache {
   std::shared_ptr<Connection> conn_ GUARDED_BY(mu_);
 };
 
-// Never destroyed: keys may be closed during the process's exit.
+// Never destroyed, so that keys may still be opened while the process exits. Its connection is
+// closed at exit, though: closing the machine's last connection folds the write-ahead log into
+// the file, which then holds everything on its own (for copies and backups).
 ConnectionCache& Cache() {
-  static ConnectionCache* cache = new ConnectionCache;
+  static ConnectionCache* cache = [] {
+    std::atexit([] { Cache().Clear(); });
+    return new ConnectionCache;
+  }();
   return *cache;
 }
 
