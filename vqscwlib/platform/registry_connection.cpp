@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace vqscw::registry_internal {
 
@@ -204,16 +205,17 @@ class ConnectionCache {
   }
 
  private:
-  // A connection inherited from the parent process is dropped without being closed, as closing
-  // it would touch the parent's locks.
+  // A connection inherited from the parent process is put aside, never closed, as closing it
+  // would touch the parent's locks.
   void LeaveInherited() REQUIRES(mu_) {
     if (pid_ == getpid()) return;
-    if (conn_ != nullptr) new std::shared_ptr<Connection>(std::move(conn_));  // never freed
+    if (conn_ != nullptr) inherited_.push_back(std::move(conn_));
     conn_.reset();
     pid_ = getpid();
   }
 
   Mutex mu_;
+  std::vector<std::shared_ptr<Connection>> inherited_ GUARDED_BY(mu_);
   pid_t pid_ GUARDED_BY(mu_) = 0;
   std::string file_ GUARDED_BY(mu_);
   std::shared_ptr<Connection> conn_ GUARDED_BY(mu_);
