@@ -82,19 +82,22 @@ void CNetworkReceiver::Stop() {
 
 void CNetworkReceiver::ThreadMain(int socket) {
   PostReceives();
-  pollfd fds[2] = {{stop_event_.fd(), POLLIN, 0}, {socket, POLLIN, 0}};
+  bool streaming = false;
   for (;;) {
-    const int ready = poll(fds, 2, kIdleWaitMs);
-    if (stop_event_.IsSet()) break;
-    PostReceives();
-    if (ready > 0 && fds[1].revents != 0) {
-      Drain(socket);
-      // Let datagrams gather instead of waking for each one. Also bounds the wake-up rate when
-      // the socket stays readable with no buffer to receive into.
-      if (stop_event_.Wait(kDrainTickMs)) break;
-    } else if (ready < 0 && errno != EINTR) {
-      if (stop_event_.Wait(kIdleWaitMs)) break;
+    if (!streaming) {
+      // Idle: sleep until a datagram arrives or the receiver stops.
+      pollfd fds[2] = {{stop_event_.fd(), POLLIN, 0}, {socket, POLLIN, 0}};
+      const int ready = poll(fds, 2, kIdleWaitMs);
+      if (stop_event_.IsSet()) break;
+      PostReceives();  // also at every time-out: buffers may have come back meanwhile
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
     }
+    // While datagrams flow, take whatever a tick gathered instead of waking for each one.
+    streaming = Drain(socket) > 0;
+    // Rest a tick in any case: this also bounds the wake-up rate when the socket stays readable
+    // with no buffer to receive into, or reports an error.
+    pollfd stop = {stop_event_.fd(), POLLIN, 0};
+    if (poll(&stop, 1, kDrainTickMs) > 0 || stop_event_.IsSet()) break;
   }
   ReleasePosted();
 }

@@ -2,9 +2,10 @@
 // one local interface, and a receive thread that keeps up to 10 receive buffers posted and hands
 // every datagram to the filter's packet handler.
 //
-// The thread sleeps in poll() on the socket and the stop event; once datagrams flow it drains
-// the socket with recvmmsg() (up to 10 datagrams per call into 10 posted buffers) and then rests
-// for a short tick, so it wakes a few hundred times a second however many packets arrive.
+// While nothing arrives the thread sleeps in poll() on the socket and the stop event. Once
+// datagrams flow it stops polling the socket: it rests for a short tick, then drains whatever
+// gathered with recvmmsg() (up to 10 datagrams per call into 10 posted buffers), so it wakes a
+// couple of hundred times a second however many packets arrive.
 //
 // Threads: Start and Stop run on the control thread (under the filter's lock); the packet sink
 // runs on the receive thread. Lock order: filter lock, then the receiver's lock, then a pool's.
@@ -40,7 +41,7 @@ class CNetworkReceiver {
  public:
   static constexpr int kMaxOutstanding = 10;  // receive buffers posted at once
   static constexpr int kIdleWaitMs = 100;     // poll time-out while nothing arrives
-  static constexpr int kDrainTickMs = 4;      // rest after a drain, small beside a 50 ms block
+  static constexpr int kDrainTickMs = 8;      // rest between drains, small beside a 50 ms block
   static constexpr int kMaxDrainRounds = 64;  // recvmmsg calls per drain at most
 
   // `receive_pool` and `sink` must outlive the receiver. Check init_result().

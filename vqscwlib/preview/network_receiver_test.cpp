@@ -150,22 +150,29 @@ TEST_F(ReceiverFilterNetworkTest, PauseFailsAndStaysStoppedWhenTheJoinFails) {
   EXPECT_EQ(filter_->state(), State_Stopped);
 }
 
-TEST_F(ReceiverFilterNetworkTest, StreamFromTheNetworkArrivesAsBlocks) {
+TEST_F(ReceiverFilterNetworkTest, BlocksReleasedOnAnotherThreadGoBackWhileTheStreamFlows) {
   ConfigurePcm24();
   ConnectSink();
+  sink_.hold = true;  // downstream keeps the blocks; this thread lets them go
   const uint16_t port = FreeUdpPort();
   ASSERT_EQ(filter_->SetGroup(Address("239.192.0.7"), htons(port)), S_OK);
   ASSERT_EQ(filter_->SetInterfaceAddress(Address("127.0.0.1")), S_OK);
   ASSERT_EQ(filter_->Run(0), S_OK);
   LoopbackSender sender(Address("239.192.0.7"), port);
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 1000; ++i) {  // 20 blocks, twice what the pool holds
     ASSERT_TRUE(sender.Send(vqscw::testing::RtpDatagram(288)));
-    if (i % 20 == 19) usleep(2000);  // stays well inside the socket's buffer
+    if (i % 20 == 19) {
+      usleep(2000);  // stays well inside the socket's buffer
+      sink_.ReleaseHeld();
+    }
   }
-  ASSERT_TRUE(sink_.WaitFor(2, kWaitMs));
-  EXPECT_EQ(filter_->handler()->packets_received(), 100u);
+  ASSERT_TRUE(sink_.WaitFor(20, kWaitMs));
+  EXPECT_EQ(filter_->handler()->packets_received(), 1000u);
   ASSERT_EQ(filter_->Stop(), S_OK);
+  sink_.ReleaseHeld();
   EXPECT_EQ(filter_->receive_pool()->free_count(), CNetworkReceiverFilter::kReceiveBuffers);
+  EXPECT_EQ(filter_->handler()->pcm_pool()->free_count(), CNetworkReceiverFilter::kPcmBlocks);
+  EXPECT_EQ(filter_->sample_pool()->free_count(), CSamplePool::kDefaultCount);
 }
 
 }  // namespace
