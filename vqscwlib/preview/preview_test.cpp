@@ -19,6 +19,7 @@ namespace {
 using vqscw::testing::Address;
 using vqscw::testing::LoopbackSender;
 using vqscw::testing::RtpDatagram;
+using vqscw::testing::ScopedSink;
 
 constexpr int kWaitMs = 5000;
 const uint32_t kLoopback = Address("127.0.0.1");
@@ -37,13 +38,6 @@ void RecordStep(int step, void* user) {
     log->volume_result = PreviewSetVolume(log->volume_at_four);
   }
 }
-
-// Sets the audio sink for one test and restores the silent sink afterwards.
-class ScopedSink {
- public:
-  explicit ScopedSink(const std::string& text) { setenv("VQSCW_AUDIO_SINK", text.c_str(), 1); }
-  ~ScopedSink() { setenv("VQSCW_AUDIO_SINK", "fakesink", 1); }
-};
 
 class PreviewTest : public ::testing::Test {
  protected:

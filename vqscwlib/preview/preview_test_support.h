@@ -12,8 +12,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -209,6 +211,15 @@ class LoopbackSender {
  private:
   int fd_;
   sockaddr_in to_{};
+};
+
+// Sets the audio sink for one test and restores the silent sink afterwards.
+class ScopedSink {
+ public:
+  explicit ScopedSink(const std::string& text) { setenv("VQSCW_AUDIO_SINK", text.c_str(), 1); }
+  ~ScopedSink() { setenv("VQSCW_AUDIO_SINK", "fakesink", 1); }
+  ScopedSink(const ScopedSink&) = delete;
+  ScopedSink& operator=(const ScopedSink&) = delete;
 };
 
 // A new receiver filter and a TestSink to connect it to; tears both down in the right order.
