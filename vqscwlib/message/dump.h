@@ -2,6 +2,7 @@
 #ifndef VQSCWLIB_MESSAGE_DUMP_H_
 #define VQSCWLIB_MESSAGE_DUMP_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vqscwlib/platform/export.h"
@@ -21,8 +22,12 @@ VQSCW_EXPORT const char* Message2String(CMessage* message, char* buffer, int fla
 // An upper bound of the bytes Message2String writes for `list` (NUL included) with any flags.
 uint32_t MessageDumpSize(const CFieldList& list);
 
-// The current UTC time as "%Y.%m.%d %H:%M:%S" in one static buffer that every call overwrites.
+// The current UTC time as "%Y.%m.%d %H:%M:%S" in one static buffer that every call overwrites;
+// two threads calling at once may each see the other's time.
 VQSCW_EXPORT const char* dbg_time();
+
+// Formats `seconds` since the epoch as dbg_time does, into `buffer` of `size` bytes.
+void FormatDebugTime(int64_t seconds, char* buffer, size_t size);
 
 // Set by a host program: when cfg_msgdump is nonzero, SendMsg renders each message it sends with
 // trace on into msgdump and prints it. The library never sets them.

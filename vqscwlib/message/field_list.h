@@ -34,17 +34,13 @@ struct Field {
   uint32_t tag;
   uint8_t type;
   uint16_t length;
-  union {
-    uint32_t integer;  // FIELD_U32, FIELD_U8 (decoded bytes are sign-extended), FIELD_U16,
-                       // and the low half of FIELD_U64
-    char* text;        // FIELD_STRING
-    uint8_t* bytes;    // FIELD_BLOB
-    uint16_t* u16s;    // FIELD_U16ARRAY
-    uint32_t* u32s;    // FIELD_U32ARRAY
-    CFieldList* list;  // FIELD_LIST
-    uintptr_t raw;     // zero when the field holds nothing
-  } value;
+  // FIELD_U32, FIELD_U16, FIELD_U8 (a decoded byte is sign-extended) and the low half of
+  // FIELD_U64.
+  uint32_t value;
   uint32_t high;  // high half of FIELD_U64
+  // Owned data of FIELD_STRING (char[]), FIELD_BLOB (uint8_t[]), FIELD_U16ARRAY (uint16_t[]),
+  // FIELD_U32ARRAY (uint32_t[]) and FIELD_LIST (CFieldList); null when the length is 0.
+  void* data;
 };
 
 class VQSCW_EXPORT CFieldList {
@@ -108,30 +104,46 @@ class VQSCW_EXPORT CFieldList {
   // Fields of types outside 1 to 9 are left out; texts are copied up to their first NUL.
   void CopyFrom(const CFieldList& other);
 
-  // The wire encoding of the list's body (code, count, fields), big-endian, unpadded.
-  // The number of bytes Encode writes (modulo 65536).
+  // The wire encoding of the list's body: code, count of typed fields, the fields (big-endian,
+  // unpadded). An encoding longer than 65535 bytes cannot be made: EncodedSize() then gives
+  // 65535 and Encode() writes nothing and returns 0, so a caller comparing the two sees it.
+  //
+  // The number of bytes Encode() writes.
   uint16_t EncodedSize() const;
   // Writes the encoding into `dest`, which holds at least EncodedSize() bytes; returns the count.
   uint16_t Encode(uint8_t* dest) const;
   // Replaces the contents with the body decoded from `length` bytes at `data`. Returns the bytes
   // consumed, or 0 when the body is rejected (the list is then empty). Never reads outside
-  // [data, data + length).
+  // [data, data + length). Received texts are kept with a terminating NUL after their bytes even
+  // when the sender left it out. Lists nested deeper than kMaxDecodeDepth decode as empty lists.
   uint16_t Decode(const uint8_t* data, uint32_t length);
+
+  static constexpr int kMaxDecodeDepth = 32;
 
   // Capacity and growth step, for tests and the codec.
   uint32_t capacity() const { return capacity_; }
   int32_t growth() const { return growth_; }
 
  private:
-  friend class FieldListCodec;
+  // Codec internals (field_list_codec.cpp).
+  uint32_t UnboundedEncodedSize() const;
+  uint8_t* EncodeInto(uint8_t* dest) const;
+  uint16_t DecodeAtDepth(const uint8_t* data, uint32_t length, int depth);
 
-  // Index of the field with `tag` found by the rotating cursor, or -1.
-  int Find(uint32_t tag) const;
+  // The field with `tag` found by the rotating cursor, or null.
+  const Field* Find(uint32_t tag) const;
+  // The field with `tag` if it has `type`, else null.
+  const Field* FindTyped(uint32_t tag, uint8_t type) const;
   // The field for `tag`, released for refilling, or a newly appended slot; null when full.
   Field* Prepare(uint32_t tag);
-  bool Append(uint32_t tag);
+  bool Grow();
+  // Stores `data` (already allocated, owned from here on) as the field of `tag`; frees it and
+  // returns false when the field cannot be had.
+  bool SetOwned(uint32_t tag, uint8_t type, uint16_t length, void* data);
   static void Release(Field* field);
-  void FreeAll();
+  void DiscardArray();
+  // A cleared nested list for the decoder: a spare one, or a new one; null without memory.
+  CFieldList* TakeSpareList();
 
   uint32_t code_ = 0;
   Field* fields_ = nullptr;
@@ -139,6 +151,10 @@ class VQSCW_EXPORT CFieldList {
   uint32_t capacity_ = 0;
   int32_t growth_ = 0;
   mutable uint32_t cursor_ = 0xFFFF;
+  // Nested lists released by Clear(), kept for the next Decode so that a reused message decodes
+  // without allocating; chained through their next_spare_ member.
+  CFieldList* spare_ = nullptr;
+  CFieldList* next_spare_ = nullptr;
 };
 
 #endif  // VQSCWLIB_MESSAGE_FIELD_LIST_H_

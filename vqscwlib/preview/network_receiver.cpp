@@ -16,10 +16,21 @@ HRESULT ErrorResult(int error) { return error > 0 ? HResultFromError(error) : E_
 
 CNetworkReceiver::CNetworkReceiver(CBufferPool* receive_pool, vqscw::PacketSink* sink)
     : receive_pool_(receive_pool), sink_(sink) {
-  if (!stop_event_.valid()) init_result_ = ErrorResult(errno);
+  if (!stop_event_.valid()) {
+    init_result_ = ErrorResult(errno);
+    return;
+  }
+  if (vqscw::StartSocketLibrary(kSocketVersion, nullptr) != 0) {
+    init_result_ = E_FAIL;
+    return;
+  }
+  socket_library_started_ = true;
 }
 
-CNetworkReceiver::~CNetworkReceiver() { Stop(); }
+CNetworkReceiver::~CNetworkReceiver() {
+  Stop();
+  if (socket_library_started_) vqscw::StopSocketLibrary();
+}
 
 bool CNetworkReceiver::running() const {
   vqscw::MutexLock lock(&mu_);

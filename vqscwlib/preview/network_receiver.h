@@ -20,6 +20,7 @@
 
 #include "vqscwlib/platform/com.h"
 #include "vqscwlib/platform/event.h"
+#include "vqscwlib/platform/socket_library.h"
 #include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/buffer_pool.h"
 
@@ -44,14 +45,18 @@ class CNetworkReceiver {
   static constexpr int kDrainTickMs = 8;      // rest between drains, small beside a 50 ms block
   static constexpr int kMaxDrainRounds = 64;  // recvmmsg calls per drain at most
 
-  // `receive_pool` and `sink` must outlive the receiver. Check init_result().
+  static constexpr uint16_t kSocketVersion = vqscw::SocketVersion(2, 0);
+
+  // `receive_pool` and `sink` must outlive the receiver. Starts a use of the socket library, which
+  // the destructor ends. Check init_result().
   CNetworkReceiver(CBufferPool* receive_pool, vqscw::PacketSink* sink);
   // Stops the receiver if it runs.
   ~CNetworkReceiver();
   CNetworkReceiver(const CNetworkReceiver&) = delete;
   CNetworkReceiver& operator=(const CNetworkReceiver&) = delete;
 
-  // S_OK, or the system error (as a result code) of creating the events.
+  // S_OK; the system error (as a result code) of creating the stop event; E_FAIL when the socket
+  // library cannot start.
   HRESULT init_result() const { return init_result_; }
 
   // Opens the socket on `port` (network order), joins `group` on `interface_address` (both in
@@ -86,6 +91,7 @@ class CNetworkReceiver {
   CBufferPool* const receive_pool_;
   vqscw::PacketSink* const sink_;
   HRESULT init_result_ = S_OK;
+  bool socket_library_started_ = false;
   vqscw::Event stop_event_{vqscw::Event::ResetMode::kManual};
   std::atomic<int> outstanding_{0};
 

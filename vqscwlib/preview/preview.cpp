@@ -7,6 +7,7 @@
 #include "vqscwlib/preview/media_interfaces.h"
 #include "vqscwlib/preview/preview_graph.h"
 #include "vqscwlib/preview/receiver_interfaces.h"
+#include "vqscwlib/selector/settings.h"
 
 namespace {
 
@@ -106,6 +107,7 @@ uint32_t PreviewGroup(uint32_t channel) { return htonl(kPreviewGroupBase | chann
 HRESULT PreviewStart(uint32_t channel, PreviewProgressCallback callback, void* user,
                      uint32_t interface_address) {
   PreviewStop(nullptr, nullptr);
+  if (interface_address == 0) interface_address = GetDriverInterfaceAddress();
   return BuildAndRun(vqscw::PreviewGroup(channel), interface_address, callback, user);
 }
 

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "vqscwlib/platform/registry.h"
 #include "vqscwlib/preview/preview_test_support.h"
+#include "vqscwlib/selector/settings.h"
 
 namespace {
 
@@ -155,6 +157,43 @@ TEST_F(PreviewTest, InterfaceThatCannotJoinFailsAfterTheGraphIsBuilt) {
   EXPECT_TRUE(FAILED(hr));
   EXPECT_EQ(static_cast<uint32_t>(hr) & 0xFFFF0000u, 0x80070000u);
   EXPECT_EQ(log.steps, (std::vector<int>{1, 2, 3, 4}));
+}
+
+// The sound driver's "INIP" value for one test.
+class DriverAddressTest : public PreviewTest {
+ protected:
+  ~DriverAddressTest() override {
+    vqscw::RegistryKey key;
+    if (vqscw::Registry().CreateKey(vqscw::kDriverParametersKey, &key) == vqscw::RegStatus::kOk) {
+      key.Delete(vqscw::kDriverAddressValue);
+    }
+  }
+  void SetDriverAddress(uint32_t type, const std::string& data) {
+    vqscw::RegistryKey key;
+    ASSERT_EQ(vqscw::Registry().CreateKey(vqscw::kDriverParametersKey, &key),
+              vqscw::RegStatus::kOk);
+    ASSERT_EQ(key.Set(vqscw::kDriverAddressValue, type, data), vqscw::RegStatus::kOk);
+  }
+  // Whether a datagram sent to the channel over loopback is counted.
+  bool HearsLoopback(uint32_t channel) {
+    LoopbackSender sender(vqscw::PreviewGroup(channel), vqscw::kPreviewPort);
+    return sender.Send(RtpDatagram(288)) && WaitForPackets(1);
+  }
+};
+
+TEST_F(DriverAddressTest, NoInterfaceAndNoDriverAddressJoinsOnLoopback) {
+  ASSERT_EQ(PreviewStart(0x7F08, nullptr, nullptr, 0), S_OK);
+  EXPECT_TRUE(HearsLoopback(0x7F08));
+}
+
+TEST_F(DriverAddressTest, NoInterfaceTakesTheDriverAddressAsStored) {
+  SetDriverAddress(REG_DWORD, vqscw::DwordBytes(Address("192.0.2.77")));
+  StepLog log;
+  EXPECT_TRUE(FAILED(PreviewStart(0x7F09, RecordStep, &log, 0)));  // not an address of ours
+  EXPECT_EQ(log.steps, (std::vector<int>{1, 2, 3, 4}));
+  SetDriverAddress(REG_SZ, "127.0.0.1");
+  ASSERT_EQ(PreviewStart(0x7F09, nullptr, nullptr, 0), S_OK);
+  EXPECT_TRUE(HearsLoopback(0x7F09));
 }
 
 // Audio of a WAV file: interleaved 24-bit stereo samples from its data chunk to the end of the

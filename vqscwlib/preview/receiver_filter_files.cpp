@@ -13,6 +13,7 @@
 
 #include "vqscwlib/preview/receiver_filter.h"
 #include "vqscwlib/preview/stream_description.h"
+#include "vqscwlib/selector/settings.h"
 
 namespace {
 
@@ -102,7 +103,9 @@ bool CNetworkReceiverFilter::LoadStreamDescription(const char* path) {
     bytes_per_second_.store(pin_.wave_format().nAvgBytesPerSec, std::memory_order_relaxed);
   }
   ApplyFormatToHandler();
-  SetGroupLocked(description.group, htons(description.port));  // a refusal keeps the old group
+  // Refusals are not reported: the filter keeps its previous group or interface.
+  SetGroupLocked(description.group, htons(description.port));
+  SetInterfaceAddressLocked(GetDriverInterfaceAddress());
   if (description.subType == MEDIASUBTYPE_PCM && FAILED(CreatePcmPool())) return false;
   return true;
 }

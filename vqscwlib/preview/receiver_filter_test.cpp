@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "vqscwlib/platform/socket_library.h"
 #include "vqscwlib/preview/preview_test_support.h"
 
 namespace vqscw {
@@ -291,6 +293,21 @@ TEST_F(ReceiverFilterTest, SettingsWithAMalformedVersionAreRefused) {
   truncated.bytes.assign(reinterpret_cast<const uint8_t*>(minus),
                          reinterpret_cast<const uint8_t*>(minus) + 8);
   EXPECT_EQ(filter_->Load(&truncated), E_FAIL);
+}
+
+TEST(ReceiverFilterCreateTest, FailsWhenTheSocketLibraryCannotStart) {
+  const int users = SocketLibraryUsers();
+  {
+    SocketLibraryTestHook hook(ENETDOWN, kSocketVersion22);
+    IBaseFilter* filter = nullptr;
+    EXPECT_EQ(CreateNetworkReceiverFilter(&filter), E_FAIL);
+    EXPECT_EQ(filter, nullptr);
+  }
+  IBaseFilter* filter = nullptr;
+  ASSERT_EQ(CreateNetworkReceiverFilter(&filter), S_OK);
+  EXPECT_EQ(SocketLibraryUsers(), users + 1);
+  filter->Release();
+  EXPECT_EQ(SocketLibraryUsers(), users);
 }
 
 TEST_F(ReceiverFilterTest, AnswersItsInterfacesAndFindsOnlyItsPin) {

@@ -145,6 +145,9 @@ TEST_F(StreamDescriptionFileTest, LoadConfiguresTheFilterAndRemembersTheName) {
   filter_->GetGroup(&group, &port);
   EXPECT_EQ(group, Address("239.128.1.2"));
   EXPECT_EQ(port, htons(5004));
+  uint32_t address = 0;
+  filter_->GetInterfaceAddress(&address);
+  EXPECT_EQ(address, Address("127.0.0.1"));  // the sound driver's, which is not set here
   EXPECT_EQ(filter_->pin()->sub_type(), MEDIASUBTYPE_PCM);
   EXPECT_EQ(filter_->pin()->wave_format().wBitsPerSample, 24);
   ASSERT_NE(filter_->handler()->pcm_pool(), nullptr);

@@ -1,0 +1,121 @@
+// Test helpers for the transport: a scripted peer on loopback and builders of raw frames.
+#ifndef VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
+#define VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "vqscwlib/message/frame.h"
+#include "vqscwlib/message/message.h"
+#include "vqscwlib/platform/byte_order.h"
+#include "vqscwlib/transport/net_address.h"
+#include "vqscwlib/transport/udp_socket.h"
+
+namespace vqscw::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Datagram {
+  Bytes bytes;
+  CSockAddr source;
+  std::chrono::steady_clock::time_point arrived;
+  uint32_t Sequence() const { return LoadBE32(bytes.data() + kFrameSequenceOffset); }
+};
+
+// A UDP socket on loopback driven by the test: it receives what the endpoint sends and answers
+// with whatever bytes the test scripts.
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(const char* address = "127.0.0.1", uint16_t port = 0) {
+    socket_.Create();
+    socket_.Bind(port, address);
+  }
+  NetAddress Address() const {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    getsockname(socket_.Handle(), reinterpret_cast<sockaddr*>(&bound), &length);
+    return NetAddress(ntohl(bound.sin_addr.s_addr), ntohs(bound.sin_port));
+  }
+  // The next datagram arriving within `ms`, or nothing.
+  std::optional<Datagram> Receive(uint32_t ms) {
+    if (socket_.WaitReadable(ms) != 1) return std::nullopt;
+    Datagram d;
+    d.bytes.resize(70000);
+    const int n = socket_.ReceiveFrom(&d.source, d.bytes.data(), 70000);
+    if (n < 0) return std::nullopt;
+    d.bytes.resize(static_cast<size_t>(n));
+    d.arrived = std::chrono::steady_clock::now();
+    return d;
+  }
+  int Send(const CSockAddr& to, const Bytes& bytes) {
+    return socket_.SendTo(to, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  }
+  int Send(const NetAddress& to, const Bytes& bytes) {
+    CSockAddr address;
+    address.Set(to.Address(), to.Port());
+    return Send(address, bytes);
+  }
+  CUdpSocket& socket() { return socket_; }
+
+ private:
+  CUdpSocket socket_;
+};
+
+inline Bytes Ack(uint8_t verdict, uint32_t sequence, uint8_t mark = FRAME_MARK) {
+  Bytes ack(kAckFrameSize, 0);
+  ack[kFrameModeOffset] = verdict;
+  ack[kFrameMarkOffset] = mark;
+  StoreBE32(ack.data() + kFrameSequenceOffset, sequence);
+  return ack;
+}
+
+struct FrameSpec {
+  uint8_t type = FRAME_MESSAGE;
+  uint8_t mode = KIND_MESSAGE;
+  uint8_t version = PROTOCOL_VERSION;
+  uint8_t mark = FRAME_MARK;
+  uint32_t sequence = 1;
+  uint16_t h1 = 0, h2 = 0;
+  uint32_t h3 = 0;
+};
+
+inline Bytes Frame(const FrameSpec& spec, const Bytes& body = {}) {
+  Bytes frame(kFrameHeaderSize + body.size(), 0);
+  if (!body.empty()) std::memcpy(frame.data() + kFrameHeaderSize, body.data(), body.size());
+  frame[kFrameTypeOffset] = spec.type;
+  frame[kFrameModeOffset] = spec.mode;
+  frame[kFrameVersionOffset] = spec.version;
+  frame[kFrameMarkOffset] = spec.mark;
+  StoreBE32(frame.data() + kFrameSequenceOffset, spec.sequence);
+  StoreBE16(frame.data() + kFrameH1Offset, spec.h1);
+  StoreBE16(frame.data() + kFrameH2Offset, spec.h2);
+  StoreBE32(frame.data() + kFrameH3Offset, spec.h3);
+  return frame;
+}
+
+// A "READ" request with "ADVD" = 1, and the encoding of a list's body.
+inline const CMessage& ReadRequest() {
+  static const CMessage request = [] {
+    CMessage message;
+    message.SetCode(Tag("READ"));
+    message.SetU8(Tag("ADVD"), 1);
+    return message;
+  }();
+  return request;
+}
+
+inline Bytes Body(const CFieldList& list) {
+  Bytes body(list.EncodedSize());
+  list.Encode(body.data());
+  return body;
+}
+
+}  // namespace vqscw::testing
+
+#endif  // VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
