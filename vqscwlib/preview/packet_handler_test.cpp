@@ -122,13 +122,5 @@ TEST_F(PacketHandlerTest, CompressedPayloadIsLentInTheReceiveBufferWithoutCopyin
   EXPECT_EQ(sink_.count(), 1u);
 }
 
-TEST_F(PacketHandlerTest, RawMpegOverUdpKeepsEveryByte) {
-  ASSERT_EQ(SetFormat(MEDIASUBTYPE_MP3, HEADER_UDP_MPA, MpegAudioFormat()), S_OK);
-  ConnectSink();
-  Feed(std::vector<uint8_t>(100, 0xFF));
-  ASSERT_EQ(sink_.count(), 1u);
-  EXPECT_EQ(sink_.sample(0).size(), 100u);
-}
-
 }  // namespace
 }  // namespace vqscw

@@ -24,16 +24,6 @@ TEST(PcmConvertTest, TwentyFourBitFrameIsReversedPerSampleAndRaisesOnlyPositiveP
   EXPECT_EQ(peaks.right, 0);  // the right sample is negative
 }
 
-TEST(PcmConvertTest, PeaksKeepTheLargestSampleSeen) {
-  PeakLevels peaks{0, 0};
-  Convert24({0x10, 0x00, 0x00, 0x00, 0x00, 0x01, 0x20, 0x00, 0x00, 0x00, 0x00, 0x02}, 0, &peaks);
-  EXPECT_EQ(peaks.left, 0x20000000);
-  EXPECT_EQ(peaks.right, 0x00000200);
-  Convert24({0x01, 0x00, 0x00, 0x00, 0x00, 0x01}, 0, &peaks);
-  EXPECT_EQ(peaks.left, 0x20000000);
-  EXPECT_EQ(peaks.right, 0x00000200);
-}
-
 TEST(PcmConvertTest, SixteenBitSamplesAreByteSwapped) {
   const Bytes in{0x12, 0x34, 0x56, 0x78};
   Bytes out(in.size());

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -32,7 +31,6 @@ namespace vqscw::testing {
 // keep it alive until whatever it was connected to is gone.
 class TestSink final : public IPin, public IMemInputPin {
  public:
-  TestSink() = default;
   ~TestSink() {
     ReleaseHeld();
     Disconnect();
@@ -40,35 +38,30 @@ class TestSink final : public IPin, public IMemInputPin {
 
   bool hold = false;                 // keep samples until ReleaseHeld
   bool ask_for_pull_reader = false;  // look for a pull-mode reader while connecting
+  IMemAllocator* allocator = nullptr;
+  AM_MEDIA_TYPE type{};  // of the connection, without its format block
+  uint32_t format_bytes = 0;
 
   HRESULT QueryInterface(const IID& iid, void** object) override {
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-      *object = static_cast<IPin*>(this);
-    } else if (iid == IID_IMemInputPin) {
-      *object = static_cast<IMemInputPin*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    *object = iid == IID_IPin           ? static_cast<IPin*>(this)
+              : iid == IID_IMemInputPin ? static_cast<void*>(static_cast<IMemInputPin*>(this))
+                                        : nullptr;
+    return *object != nullptr ? S_OK : E_NOINTERFACE;
   }
-  uint32_t AddRef() override { return ++refs_; }
-  uint32_t Release() override { return --refs_; }
+  uint32_t AddRef() override { return 1; }
+  uint32_t Release() override { return 1; }
 
   HRESULT Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override {
-    if (ask_for_pull_reader) {
-      void* reader = nullptr;
-      if (SUCCEEDED(connector->QueryInterface(IID_IAsyncReader, &reader))) {
-        static_cast<IUnknown*>(reader)->Release();
-      }
+  HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* offered) override {
+    void* reader = nullptr;
+    if (ask_for_pull_reader && SUCCEEDED(connector->QueryInterface(IID_IAsyncReader, &reader))) {
+      static_cast<IUnknown*>(reader)->Release();
     }
     connector_ = connector;
     connector_->AddRef();
-    type_ = *type;
-    type_.pbFormat = nullptr;
-    format_.assign(type->pbFormat, type->pbFormat + type->cbFormat);
+    type = *offered;
+    type.pbFormat = nullptr;
+    format_bytes = offered->cbFormat;
     return S_OK;
   }
   HRESULT Disconnect() override {
@@ -77,13 +70,9 @@ class TestSink final : public IPin, public IMemInputPin {
     if (connector_ == nullptr) return S_FALSE;
     connector_->Release();
     connector_ = nullptr;
-    ++disconnects;
     return S_OK;
   }
-  HRESULT ConnectedTo(IPin** pin) override {
-    *pin = connector_;
-    return connector_ != nullptr ? S_OK : VFW_E_NOT_CONNECTED;
-  }
+  HRESULT ConnectedTo(IPin**) override { return E_NOTIMPL; }
   HRESULT ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
   HRESULT QueryDirection(PIN_DIRECTION* direction) override {
     *direction = PINDIR_INPUT;
@@ -91,7 +80,6 @@ class TestSink final : public IPin, public IMemInputPin {
   }
   HRESULT QueryId(char16_t**) override { return E_NOTIMPL; }
   HRESULT QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-
   HRESULT GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
   HRESULT NotifyAllocator(IMemAllocator* chosen, bool) override {
     chosen->AddRef();
@@ -103,10 +91,8 @@ class TestSink final : public IPin, public IMemInputPin {
   HRESULT Receive(IMediaSample* sample) override {
     uint8_t* data = nullptr;
     sample->GetPointer(&data);
-    const int32_t length = sample->GetActualDataLength();
     std::lock_guard<std::mutex> lock(mu_);
-    received_.emplace_back(data, data + length);
-    pointers_.push_back(data);
+    received_.push_back({data, std::vector<uint8_t>(data, data + sample->GetActualDataLength())});
     if (hold) {
       sample->AddRef();
       held_.push_back(sample);
@@ -128,13 +114,14 @@ class TestSink final : public IPin, public IMemInputPin {
     std::lock_guard<std::mutex> lock(mu_);
     return received_.size();
   }
+  // The bytes of sample `i` and where they were lent from.
   std::vector<uint8_t> sample(size_t i) {
     std::lock_guard<std::mutex> lock(mu_);
-    return received_.at(i);
+    return received_.at(i).bytes;
   }
   const uint8_t* pointer(size_t i) {
     std::lock_guard<std::mutex> lock(mu_);
-    return pointers_.at(i);
+    return received_.at(i).data;
   }
   // Waits up to `timeout_ms` for at least `n` samples.
   bool WaitFor(size_t n, int timeout_ms) {
@@ -142,25 +129,38 @@ class TestSink final : public IPin, public IMemInputPin {
     return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                              [&] { return received_.size() >= n; });
   }
-
-  const AM_MEDIA_TYPE& type() const { return type_; }
-  const std::vector<uint8_t>& format() const { return format_; }
   bool connected() const { return connector_ != nullptr; }
 
-  IMemAllocator* allocator = nullptr;
-  int disconnects = 0;
-
  private:
-  std::atomic<uint32_t> refs_{0};
+  struct Received {
+    const uint8_t* data;
+    std::vector<uint8_t> bytes;
+  };
   IPin* connector_ = nullptr;
-  AM_MEDIA_TYPE type_{};
-  std::vector<uint8_t> format_;
   std::mutex mu_;
   std::condition_variable changed_;
-  std::vector<std::vector<uint8_t>> received_;
-  std::vector<const uint8_t*> pointers_;
+  std::vector<Received> received_;
   std::vector<IMediaSample*> held_;
 };
+
+// What a filter's configuration reports: its group, port (network order) and interface.
+inline uint32_t GroupOf(INetworkReceiverConfig* config) {
+  uint32_t group = 0;
+  uint16_t port = 0;
+  config->GetGroup(&group, &port);
+  return group;
+}
+inline uint16_t PortOf(INetworkReceiverConfig* config) {
+  uint32_t group = 0;
+  uint16_t port = 0;
+  config->GetGroup(&group, &port);
+  return port;
+}
+inline uint32_t InterfaceOf(INetworkReceiverConfig* config) {
+  uint32_t address = 0;
+  config->GetInterfaceAddress(&address);
+  return address;
+}
 
 // A receive buffer from `pool` holding `bytes` (the caller releases it).
 inline CPacketBuffer* MakePacket(CBufferPool* pool, const std::vector<uint8_t>& bytes) {
