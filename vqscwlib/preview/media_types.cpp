@@ -1,7 +1,6 @@
 #include "vqscwlib/preview/media_types.h"
 
 #include <cstring>
-#include <new>
 
 int PayloadHeaderBytes(PayloadHeaderMode mode) {
   switch (mode) {
