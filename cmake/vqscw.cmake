@@ -25,15 +25,23 @@ function(vqscw_add_test)
     ENVIRONMENT "${VQSCW_TEST_ENV};VQSCW_REGISTRY=${CMAKE_BINARY_DIR}/test-home/${T_NAME}.db")
 endfunction()
 
-# vqscw_add_qtest(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s])
+# vqscw_add_qtest(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s]
+#                 [PRIVATE_NETWORK])
 # Builds a Qt Test executable (one test class, main from VQSCW_QTEST_MAIN in
-# tests/support/qtest_main.h) against the library's internal archive and registers it.
+# tests/support/qtest_main.h) against the library's internal archive and registers it. With
+# PRIVATE_NETWORK it runs in a network namespace of its own whose loopback carries multicast.
 function(vqscw_add_qtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "PRIVATE_NETWORK" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
   target_link_libraries(${T_NAME} PRIVATE vqscwlib_internal Qt6::Test Qt6::Widgets ${T_LIBS})
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_PRIVATE_NETWORK)
+    add_test(NAME ${T_NAME}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/testing/in_private_network.sh
+                     $<TARGET_FILE:${T_NAME}>)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

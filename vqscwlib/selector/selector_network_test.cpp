@@ -1,0 +1,155 @@
+// The selector with the library's own spy on loopback, fed by a software terminal and by a host
+// advertising many terminals at once. Runs in a network namespace of its own, so the fixed
+// advertisement port is the test's alone.
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/qtest_main.h"
+#include "tools/testing/child_process.h"
+#include "vqscwlib/host.h"
+#include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/selector_dialog.h"
+#include "vqscwlib/selector/spy_api.h"
+
+using namespace vqscw;
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1, first octet in the lowest byte
+
+// A standalone dialog listening with the library's spy on loopback.
+struct LiveDialog {
+  SelectorState state;
+  std::unique_ptr<SelectorDialog> dialog;
+
+  bool Open() {
+    state.local_address = kLoopback;
+    SourceSpy* spy = nullptr;
+    if (LibrarySpyApi().Open(&spy, kLoopback, kSelectorSpyPort) != SPY_OK) return false;
+    state.spy = spy;
+    dialog = std::make_unique<SelectorDialog>(&state, SelectorEnvironment{});
+    dialog->show();
+    return true;
+  }
+  ChannelList* List() { return dialog->findChild<ChannelList*>(QString::number(kIdList)); }
+  QPushButton* Refresh() { return dialog->findChild<QPushButton*>(QString::number(kIdRefresh)); }
+};
+
+std::vector<std::string> TerminalArgs(const char* advv, const char* first_source) {
+  return {"--card", "127.0.0.1",   "--name",   "Desk",       "--hwid",   "7",        "--advv",
+          advv,     "--no-stream", "--source", first_source, "--source", "202:Bravo"};
+}
+
+LocalTerminal FloodTerminal(uint16_t hwid) {
+  LocalTerminal terminal{};
+  terminal.inip = kLoopback;
+  terminal.hwid = hwid;
+  terminal.advv = 1;
+  std::snprintf(terminal.name, sizeof terminal.name, "Flood %u", hwid);
+  for (int slot = 0; slot < kLocalSourceSlots; ++slot) {
+    LocalSource& source = terminal.sources[slot];
+    source.psid = static_cast<uint32_t>((hwid - 1) * kLocalSourceSlots + slot + 1);
+    source.fsid = source.psid;
+    source.fast = 2;
+    std::snprintf(source.name, sizeof source.name, "Source %u", source.psid);
+  }
+  return terminal;
+}
+
+}  // namespace
+
+class SelectorNetworkTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void terminalChannelsAreListedAndUpdatedInPlace();
+  void refreshWhileTheNetworkFloodsNeverBlocks();
+
+ private:
+  QTemporaryDir temp_;
+  int serial_ = 0;
+};
+
+void SelectorNetworkTest::init() {
+  qputenv("VQSCW_REGISTRY", temp_.filePath(QString("registry-%1.db").arg(++serial_)).toUtf8());
+}
+
+void SelectorNetworkTest::terminalChannelsAreListedAndUpdatedInPlace() {
+  testing::ChildProcess terminal;
+  QVERIFY(terminal.Start(VQSCW_TERMINAL_PATH, TerminalArgs("1", "201:Alpha")));
+  QVERIFY(terminal.WaitForOutput("S002", std::chrono::seconds(5)));
+
+  // The terminal is already running: the spy learns it from its next short advertisement.
+  QElapsedTimer clock;
+  clock.start();
+  LiveDialog live;
+  QVERIFY(live.Open());
+  QTRY_COMPARE_WITH_TIMEOUT(live.List()->rowCount(), 2, 2000);
+  std::printf("listed 2 channels after %lld ms\n", static_cast<long long>(clock.elapsed()));
+  QCOMPARE(live.List()->cellText(live.List()->findRow(201), kColumnName), std::string("Alpha"));
+
+  // The terminal comes back with a new advertisement version and a renamed source: the spy
+  // reports the channel again and its row is updated, not doubled.
+  terminal.Signal(SIGTERM);
+  QCOMPARE(terminal.Wait(std::chrono::seconds(5)), 0);
+  testing::ChildProcess renamed;
+  QVERIFY(renamed.Start(VQSCW_TERMINAL_PATH, TerminalArgs("2", "201:Alpha renamed")));
+  QTRY_COMPARE_WITH_TIMEOUT(live.List()->cellText(live.List()->findRow(201), kColumnName),
+                            std::string("Alpha renamed"), 5000);
+  QCOMPARE(live.List()->rowCount(), 2);
+}
+
+// The spy reports new sources from its listening thread with its lock held while the dialog
+// refills, which enumerates under the same lock. Bounded in terminals, rounds and time.
+void SelectorNetworkTest::refreshWhileTheNetworkFloodsNeverBlocks() {
+  constexpr int kTerminals = 40;
+  constexpr int kMinRounds = 3;
+  constexpr int kMinRefreshes = 20;
+  LiveDialog live;
+  QVERIFY(live.Open());
+
+  CClientEndpoint sender;
+  QVERIFY(sender.Open(false, "127.0.0.1", 0));
+  std::vector<LocalTerminal> terminals;
+  for (int hwid = 1; hwid <= kTerminals; ++hwid) terminals.push_back(FloodTerminal(hwid));
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::atomic<int> refreshes{0};
+  std::atomic<bool> done{false};
+  // Full advertisements of every terminal, round after round, until the dialog has refilled a
+  // number of times meanwhile. Later rounds repeat what was sent; they make up for datagrams the
+  // loopback may drop.
+  std::thread flood([&] {
+    for (int round = 0; (round < kMinRounds || refreshes < kMinRefreshes) &&
+                        std::chrono::steady_clock::now() < deadline;
+         ++round) {
+      for (LocalTerminal& terminal : terminals) {
+        adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+    }
+    done = true;
+  });
+  while (!done) {
+    QTest::mouseClick(live.Refresh(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    ++refreshes;
+  }
+  flood.join();
+  QVERIFY(refreshes >= kMinRefreshes);
+  QTRY_COMPARE_WITH_TIMEOUT(live.List()->rowCount(), kTerminals * kLocalSourceSlots, 5000);
+}
+
+VQSCW_QTEST_MAIN(SelectorNetworkTest)
+#include "selector_network_test.moc"
