@@ -10,6 +10,8 @@
 #include "vqscwlib/protocol/advertise.h"
 #include "vqscwlib/protocol/allocation.h"
 #include "vqscwlib/protocol/local_terminal.h"
+#include "vqscwlib/protocol/sdp_writer.h"
+#include "vqscwlib/protocol/source_table.h"
 #include "vqscwlib/transport/message_endpoint.h"
 
 // The advertisement group and port every terminal sends to, and the port requests reach a

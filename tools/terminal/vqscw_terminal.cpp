@@ -2,8 +2,6 @@
 // and its sources, answers requests for its full advertisement, grants and expires allocations
 // of its sources and streams each source as RTP audio. Built only on the library's exported
 // interface. See TerminalUsage() for its options.
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -12,6 +10,7 @@
 
 #include "tools/common/arguments.h"
 #include "tools/common/card.h"
+#include "tools/common/stop_signal.h"
 #include "tools/terminal/audio_source.h"
 #include "tools/terminal/rtp_stream.h"
 #include "tools/terminal/terminal_options.h"
@@ -32,10 +31,6 @@ constexpr milliseconds kMaxWait{100};
 // listeners keeping a source table pass over them.
 constexpr uint8_t kAllocationAnnouncement = 3;
 
-volatile sig_atomic_t g_stop = 0;
-
-void OnSignal(int) { g_stop = 1; }
-
 // Receives the requests sent to the card's own address on the terminal port. It binds to that
 // address rather than to every interface: on a machine where a listener shares the port (bound
 // to every interface), the system then hands requests addressed to this card to this socket.
@@ -47,14 +42,6 @@ class RequestEndpoint : public CServerEndpoint {
     return Open(true, card, port) && Open(false, card, port);
   }
 };
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 std::string HostOrderText(uint32_t address) {
   char text[16];
@@ -154,7 +141,7 @@ int Run(const TerminalOptions& options) {
     std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
     return kExitFailure;
   }
-  InstallSignalHandlers();
+  vqscw::tools::InstallStopHandlers();
   PrintTerminal(terminal, card, options);
 
   const Clock::time_point start = Clock::now();
@@ -162,7 +149,7 @@ int Run(const TerminalOptions& options) {
   adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
   Clock::time_point next_short = start;
   CMessage message;
-  while (g_stop == 0) {
+  while (!vqscw::tools::StopRequested()) {
     Clock::time_point now = Clock::now();
     if (options.seconds != 0 && now >= end) break;
     if (now >= next_short) {

@@ -1,0 +1,135 @@
+// vqscw-spy end to end beside a running vqscw-terminal, in a network namespace of the test's own:
+// it lists the terminal's sources, filters them, and writes SDP files that a third-party reader
+// (ffprobe) accepts and follows to the terminal's stream.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tools/testing/child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;  // NOLINT
+using vqscw::testing::ChildProcess;
+using vqscw::testing::RunToEnd;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kSpy[] = VQSCW_SPY_PATH;
+constexpr char kTerminal[] = VQSCW_TERMINAL_PATH;
+
+int CountLines(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class SpyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Five sources: a full advertisement takes two messages.
+    ASSERT_TRUE(terminal_.Start(
+        kTerminal,
+        {"--card", "lo", "--hwid", "77", "--name", "Desk", "--source", "101:Mic 1:258", "--source",
+         "102", "--source", "103", "--source", "104", "--source", "105:Line:105:3"}));
+    ASSERT_TRUE(terminal_.WaitForOutput("S005", 5s)) << terminal_.Errors();
+    dir_ = std::filesystem::path(::testing::TempDir()) / ("spy-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  ChildProcess terminal_;
+  std::filesystem::path dir_;
+};
+
+TEST_F(SpyTest, ListsEverySourceOfARunningTerminalWithinTwoSeconds) {
+  std::this_thread::sleep_for(1200ms);  // the terminal's first full advertisement is past
+  ChildProcess spy;
+  const auto start = Clock::now();
+  ASSERT_TRUE(spy.Start(kSpy, {"--card", "lo", "--json"}));
+  ASSERT_TRUE(spy.WaitForOutput("\"channel\":105", 2s)) << spy.Output() << spy.Errors();
+  EXPECT_LT(Clock::now() - start, 2s);
+  const std::string out = spy.Output();
+  for (int channel = 101; channel <= 105; ++channel) {
+    EXPECT_EQ(CountLines(out, "\"channel\":" + std::to_string(channel) + ","), 1) << out;
+  }
+  EXPECT_NE(out.find("{\"event\":\"source\",\"channel\":101,\"name\":\"Mic 1\",\"stream_id\":258,"
+                     "\"type\":2,\"terminal\":\"127.0.0.1\",\"hwid\":77,\"terminal_name\":"
+                     "\"Desk\"}\n"),
+            std::string::npos)
+      << out;
+  spy.Signal(SIGTERM);
+  EXPECT_EQ(spy.Wait(3s), 0);
+}
+
+TEST_F(SpyTest, AccessListAndSdpFilesThatAThirdPartyReaderFollows) {
+  ChildProcess spy;
+  ASSERT_TRUE(spy.Start(
+      kSpy, {"--card", "lo", "--acl", "101;104-105", "--sdp", dir_.string(), "--seconds", "20"}));
+  ASSERT_TRUE(spy.WaitForOutput("source 105", 3s)) << spy.Output() << spy.Errors();
+  const std::string out = spy.Output();
+  EXPECT_NE(out.find("source 101 \"Mic 1\" stream 258 type 2 from 127.0.0.1 hwid 77 \"Desk\" sdp " +
+                     (dir_ / "00258.sdp").string() + "\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("source 102"), std::string::npos);
+  EXPECT_EQ(out.find("source 103"), std::string::npos);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"00104.sdp", "00105.sdp", "00258.sdp"}));
+
+  // ffprobe reads each file, joins the group it names and recognises the stream.
+  for (const auto& [file, codec] :
+       {std::pair{"00258.sdp", "pcm_s24be"}, std::pair{"00105.sdp", "pcm_s16be"}}) {
+    std::string probe, errors;
+    const int status =
+        RunToEnd("/usr/bin/ffprobe",
+                 {"-v", "error", "-protocol_whitelist", "file,udp,rtp", "-analyzeduration",
+                  "500000", "-show_entries", "stream=codec_name,sample_rate,channels", "-of",
+                  "default=nw=1", (dir_ / file).string()},
+                 &probe, &errors, 20s);
+    EXPECT_EQ(status, 0) << errors;
+    EXPECT_EQ(probe, "codec_name=" + std::string(codec) + "\nsample_rate=48000\nchannels=2\n")
+        << file << ": " << errors;
+  }
+}
+
+TEST_F(SpyTest, StopsOnSignalOrAfterItsSeconds) {
+  const auto start = Clock::now();
+  std::string out;
+  EXPECT_EQ(RunToEnd(kSpy, {"--card", "127.0.0.1", "--seconds", "1"}, &out, nullptr), 0);
+  EXPECT_GE(Clock::now() - start, 1s);
+  EXPECT_LT(Clock::now() - start, 3s);
+  EXPECT_EQ(out.find("vqscw-spy: listening on 127.0.0.1 (lo)\n"), 0u) << out;
+  ChildProcess spy;
+  ASSERT_TRUE(spy.Start(kSpy, {"--card", "lo"}));
+  ASSERT_TRUE(spy.WaitForOutput("listening", 3s));
+  spy.Signal(SIGINT);
+  EXPECT_EQ(spy.Wait(2s), 0);
+}
+
+TEST(SpyArgumentsTest, HelpAndBadArguments) {
+  std::string out, err;
+  EXPECT_EQ(RunToEnd(kSpy, {"--help"}, &out, &err), 0);
+  EXPECT_EQ(out.find("usage: vqscw-spy"), 0u);
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--sdp", "/nonexistent/dir"},
+                                              {"--card", "nosuchcard0"},
+                                              {"--card", "lo", "--acl", "file:///nonexistent.acl"},
+                                              {"--seconds", "0"},
+                                              {"--json=1"},
+                                              {"stray"}}) {
+    EXPECT_EQ(RunToEnd(kSpy, bad, &out, &err), 2) << bad[0];
+    EXPECT_EQ(err.find("vqscw-spy: "), 0u) << err;
+  }
+}
+
+}  // namespace
