@@ -1,5 +1,5 @@
-// A tool run as a child process by a test: its standard output and error are kept in files the
-// test reads while it runs; a child still running when the object ends is killed.
+// A tool run by a test as a child process. Its standard output and error go to files the test
+// reads while it runs; a child still running when the object ends is killed.
 #ifndef TOOLS_TESTING_CHILD_PROCESS_H_
 #define TOOLS_TESTING_CHILD_PROCESS_H_
 
@@ -10,10 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,15 +26,8 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (!dir_.empty()) {
-      std::remove(OutPath().c_str());
-      std::remove(ErrPath().c_str());
-      rmdir(dir_.c_str());
-    }
+    Wait(std::chrono::milliseconds(0));
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
   bool Start(const std::string& program, const std::vector<std::string>& args) {
@@ -45,33 +36,30 @@ class ChildProcess {
     dir_ = dir;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ + "/out").c_str(), O_WRONLY | O_CREAT,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/err").c_str(), O_WRONLY | O_CREAT,
                                      0600);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
+    return pid_ > 0;
   }
 
-  void Signal(int signal) {
+  void Signal(int signal) const {
     if (pid_ > 0) kill(pid_, signal);
   }
 
-  // The exit status once the child has ended within `timeout`; -1 when it is still running (it
-  // is then killed), -2 when it ended by a signal.
+  // The child's exit status once it ends within `timeout`; -1 when it had to be killed, -2 when
+  // a signal ended it.
   int Wait(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    while (pid_ > 0) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-      }
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() >= end) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -80,37 +68,34 @@ class ChildProcess {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
   }
 
   // Waits up to `timeout` for `text` to appear in the standard output.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      if (Output().find(text) != std::string::npos) return true;
+    while (Output().find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() >= end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return true;
   }
 
-  std::string Output() const { return Read(OutPath()); }
-  std::string Errors() const { return Read(ErrPath()); }
+  std::string Output() const { return Read("/out"); }
+  std::string Errors() const { return Read("/err"); }
 
  private:
-  std::string OutPath() const { return dir_ + "/out"; }
-  std::string ErrPath() const { return dir_ + "/err"; }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+  std::string Read(const char* name) const {
+    std::ifstream in(dir_ + name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   pid_t pid_ = -1;
   std::string dir_;
 };
 
-// Runs `program` with `args` to its end (at most `timeout`) and gives its exit status.
+// Runs `program` with `args` to its end (killed after `timeout`) and gives its exit status.
 inline int RunToEnd(const std::string& program, const std::vector<std::string>& args,
                     std::string* out, std::string* err,
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {

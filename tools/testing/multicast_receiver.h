@@ -1,12 +1,9 @@
-// A UDP socket of a test that hears one multicast group on loopback, for the streams and
-// advertisements the tools send.
+// A test's UDP socket that hears one multicast group on loopback, and nothing else.
 #ifndef TOOLS_TESTING_MULTICAST_RECEIVER_H_
 #define TOOLS_TESTING_MULTICAST_RECEIVER_H_
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,21 +14,12 @@ namespace vqscw::testing {
 
 class MulticastReceiver {
  public:
-  // Hears `group` (host order) on `port` on loopback, and nothing else.
-  MulticastReceiver(uint32_t group, uint16_t port) {
-    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  MulticastReceiver(uint32_t group, uint16_t port) {  // host order
     const int one = 1;
-    const int zero = 0;
-    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_ALL, &zero, sizeof zero);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(group);
-    ip_mreq join{};
-    join.imr_multiaddr.s_addr = htonl(group);
-    join.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
-    ok_ = bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+    sockaddr_in local{AF_INET, htons(port), {htonl(group)}, {}};
+    ip_mreq join{{htonl(group)}, {htonl(INADDR_LOOPBACK)}};
+    ok_ = setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+          bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
           setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
   }
   ~MulticastReceiver() { close(socket_); }
@@ -43,8 +31,8 @@ class MulticastReceiver {
   // The next datagram within `timeout_ms`, or nothing.
   std::optional<std::vector<uint8_t>> Receive(int timeout_ms) {
     pollfd pfd{socket_, POLLIN, 0};
+    std::vector<uint8_t> bytes(2048);
     if (poll(&pfd, 1, timeout_ms) != 1) return std::nullopt;
-    std::vector<uint8_t> bytes(65536);
     const ssize_t n = recv(socket_, bytes.data(), bytes.size(), 0);
     if (n < 0) return std::nullopt;
     bytes.resize(static_cast<size_t>(n));
@@ -52,7 +40,7 @@ class MulticastReceiver {
   }
 
  private:
-  int socket_ = -1;
+  int socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   bool ok_ = false;
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "vqscwlib/protocol/protocol_testing.h"
@@ -12,35 +11,39 @@ namespace {
 
 using namespace vqscw::testing;  // NOLINT
 
-// The source tags of each message of a full advertisement, one string a message.
-std::vector<std::string> SourceGroups(const std::vector<Received>& messages) {
-  std::vector<std::string> groups;
-  for (const Received& r : messages) {
-    std::string tags = TagsOf(r.message);
-    EXPECT_EQ(tags.rfind("ADVT TERM", 0), 0u) << tags;
-    groups.push_back(tags.size() > 9 ? tags.substr(10) : "");
-  }
-  return groups;
+struct Sent {
+  std::vector<Received> messages;
+  std::string trace;
+};
+
+// What `terminal` sends to the group in `mode`, with the trace it prints while dbg_adv is set.
+Sent Advertise(LocalTerminal* terminal, int mode) {
+  GroupMember member;
+  CClientEndpoint endpoint;
+  EXPECT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
+  dbg_adv = 1;
+  ::testing::internal::CaptureStdout();
+  adv_advertise(&endpoint, kGroupHost, member.Port(), terminal, mode);
+  Sent sent;
+  sent.trace = ::testing::internal::GetCapturedStdout();
+  dbg_adv = 0;
+  sent.messages = Collect(&member);
+  return sent;
 }
 
 struct SplitCase {
   std::vector<int> slots;
-  std::vector<std::string> groups;
+  std::vector<std::string> messages;  // the tags of each message sent
 };
 
 class FullAdvertisementTest : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(FullAdvertisementTest, SendsGroupsOfAtMostFourSourcesEachWithTheWholeTerminal) {
-  GroupMember member;
-  CClientEndpoint endpoint;
-  ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
+TEST_P(FullAdvertisementTest, GroupsOfAtMostFourSourcesEachWithTheWholeTerminal) {
   LocalTerminal terminal = TerminalWithSlots(GetParam().slots);
-  adv_advertise(&endpoint, kAdvertisementGroupHost, member.Port(), &terminal, kAdvertiseFull);
-
-  const std::vector<Received> messages = member.Collect();
-  EXPECT_EQ(SourceGroups(messages), GetParam().groups);
-  EXPECT_EQ(terminal.sourceCount, GetParam().slots.size());
-  for (const Received& r : messages) {
+  const Sent sent = Advertise(&terminal, kAdvertiseFull);
+  std::vector<std::string> tags;
+  for (const Received& r : sent.messages) {
+    tags.push_back(TagsOf(r.message));
     EXPECT_EQ(r.mode, KIND_DATAGRAM);
     EXPECT_EQ(r.message.Code(), Tag("NEST"));
     EXPECT_EQ(r.message.TypeOf(Tag("ADVT")), FIELD_U8);
@@ -53,178 +56,94 @@ TEST_P(FullAdvertisementTest, SendsGroupsOfAtMostFourSourcesEachWithTheWholeTerm
     EXPECT_EQ(term->GetU16(Tag("HWID")), 0x1234);
     EXPECT_EQ(term->GetU32(Tag("INIP")), htonl(kLoopbackHost));
     EXPECT_EQ(term->GetU16(Tag("UDPC")), 9);
-    EXPECT_EQ(term->TypeOf(Tag("NUMS")), FIELD_U16);
     EXPECT_EQ(term->GetU16(Tag("NUMS")), GetParam().slots.size());
     ASSERT_EQ(term->LengthOf(Tag("ATRN")), 32);
     EXPECT_STREQ(reinterpret_cast<const char*>(term->GetBlob(Tag("ATRN"))), "Studio A");
   }
+  EXPECT_EQ(tags, GetParam().messages);
+  EXPECT_EQ(terminal.sourceCount, GetParam().slots.size());
+  EXPECT_EQ(LinesWithoutTime(sent.trace).size(), tags.size());  // one "advertise to" line each
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Slots, FullAdvertisementTest,
-    ::testing::Values(SplitCase{{0, 4, 15}, {"S001 S005 S016"}},
-                      SplitCase{{0, 1, 2, 3}, {"S001 S002 S003 S004", ""}},
-                      SplitCase{{0, 1, 2, 3, 4}, {"S001 S002 S003 S004", "S005"}},
-                      SplitCase{{}, {""}},
-                      // The last group of four ends at the last slot: nothing follows it.
-                      SplitCase{{12, 13, 14, 15}, {"S013 S014 S015 S016"}},
-                      SplitCase{{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
-                                {"S001 S002 S003 S004", "S005 S006 S007 S008",
-                                 "S009 S010 S011 S012", "S013 S014 S015 S016"}}));
+    ::testing::Values(SplitCase{{0, 4, 15}, {"ADVT TERM S001 S005 S016"}},
+                      SplitCase{{0, 1, 2, 3}, {"ADVT TERM S001 S002 S003 S004", "ADVT TERM"}},
+                      SplitCase{{0, 1, 2, 3, 4},
+                                {"ADVT TERM S001 S002 S003 S004", "ADVT TERM S005"}},
+                      SplitCase{{}, {"ADVT TERM"}},
+                      // The last group of four ends at the last slot: no message follows it.
+                      SplitCase{{12, 13, 14, 15}, {"ADVT TERM S013 S014 S015 S016"}}));
 
 TEST(AdvertiseTest, SourceCarriesEveryFieldWithFixedSizeNameAndLabelOnlyWhenSet) {
-  GroupMember member;
-  CClientEndpoint endpoint;
-  ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
-  LocalTerminal terminal = TerminalWithSlots({1, 2});
-  LocalSource& labelled = terminal.sources[1];
-  labelled = LocalSource{};
-  labelled.psid = 7;
-  labelled.shab = 1;
-  labelled.fsid = 258;
-  labelled.fast = 3;
-  labelled.fasm = 4;
-  labelled.bsid = 5;
-  labelled.bast = 6;
-  labelled.basm = 8;
-  labelled.lpid = 9;
-  labelled.stpl = 10;
-  std::memcpy(labelled.name, "0123456789abcdef", 16);  // 16 bytes, no terminator in them
-  std::strcpy(labelled.label, "Desk");
-  adv_advertise(&endpoint, kAdvertisementGroupHost, member.Port(), &terminal, kAdvertiseFull);
-
-  const std::vector<Received> messages = member.Collect();
-  ASSERT_EQ(messages.size(), 1u);
-  const CFieldList* source = messages[0].message.GetList(Tag("S002"));
+  LocalTerminal terminal = TerminalWithSlots({2});
+  LocalSource& s = terminal.sources[1];
+  s.psid = 7, s.shab = 1, s.fsid = 258, s.fast = 3, s.fasm = 4, s.bsid = 5, s.bast = 6;
+  s.basm = 8, s.lpid = 9, s.stpl = 10;
+  std::memcpy(s.name, "0123456789abcdef", 16);  // no terminator within the 16 bytes
+  std::strcpy(s.label, "Desk");
+  const Sent sent = Advertise(&terminal, kAdvertiseFull);
+  ASSERT_EQ(sent.messages.size(), 1u);
+  const CFieldList* source = sent.messages[0].message.GetList(Tag("S002"));
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(source->Code(), Tag("INDI"));
   EXPECT_EQ(TagsOf(*source), "PSID SHAB FSID FAST FASM BSID BAST BASM LPID STPL PSNM LABL");
-  EXPECT_EQ(source->GetU32(Tag("PSID")), 7u);
-  EXPECT_EQ(source->GetU8(Tag("SHAB")), 1);
-  EXPECT_EQ(source->GetU32(Tag("FSID")), 258u);
-  EXPECT_EQ(source->GetU8(Tag("FAST")), 3);
-  EXPECT_EQ(source->GetU8(Tag("FASM")), 4);
-  EXPECT_EQ(source->GetU32(Tag("BSID")), 5u);
-  EXPECT_EQ(source->GetU8(Tag("BAST")), 6);
-  EXPECT_EQ(source->GetU8(Tag("BASM")), 8);
-  EXPECT_EQ(source->GetU32(Tag("LPID")), 9u);
-  EXPECT_EQ(source->GetU8(Tag("STPL")), 10);
+  const std::pair<const char*, uint32_t> fields[] = {
+      {"PSID", 7}, {"SHAB", 1}, {"FSID", 258}, {"FAST", 3}, {"FASM", 4},
+      {"BSID", 5}, {"BAST", 6}, {"BASM", 8},   {"LPID", 9}, {"STPL", 10}};
+  for (const auto& [tag, value] : fields) EXPECT_EQ(source->GetInt(TextToTag(tag)), value) << tag;
   ASSERT_EQ(source->LengthOf(Tag("PSNM")), 16);
   EXPECT_EQ(std::memcmp(source->GetBlob(Tag("PSNM")), "0123456789abcdef", 16), 0);
   ASSERT_EQ(source->LengthOf(Tag("LABL")), 10);
   EXPECT_EQ(std::memcmp(source->GetBlob(Tag("LABL")), "Desk\0\0\0\0\0\0", 10), 0);
-
-  const CFieldList* unlabelled = messages[0].message.GetList(Tag("S003"));
-  ASSERT_NE(unlabelled, nullptr);
-  EXPECT_FALSE(unlabelled->Has(Tag("LABL")));
-  EXPECT_EQ(unlabelled->LengthOf(Tag("PSNM")), 16);
+  EXPECT_FALSE(sent.messages[0].message.GetList(Tag("S003"))->Has(Tag("LABL")));
 }
 
 TEST(AdvertiseTest, ShortFormIsOneMessageWithTheModeAndANamelessTerminal) {
-  GroupMember member;
-  CClientEndpoint endpoint;
-  ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
   LocalTerminal terminal = TerminalWithSlots({0, 1, 2, 3, 4, 5});
-  dbg_adv = 1;
-  ::testing::internal::CaptureStdout();
-  adv_advertise(&endpoint, kAdvertisementGroupHost, member.Port(), &terminal, kAdvertiseShort);
-  const std::string trace = ::testing::internal::GetCapturedStdout();
-  dbg_adv = 0;
-  adv_advertise(&endpoint, kAdvertisementGroupHost, member.Port(), &terminal, 9);
-
-  const std::vector<Received> messages = member.Collect();
-  ASSERT_EQ(messages.size(), 2u);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(TagsOf(messages[i].message), "ADVT TERM");
-    EXPECT_EQ(messages[i].message.GetU8(Tag("ADVT")), i == 0 ? 2 : 9);
-    const CFieldList* term = messages[i].message.GetList(Tag("TERM"));
-    ASSERT_NE(term, nullptr);
+  for (int mode : {kAdvertiseShort, 9}) {
+    const Sent sent = Advertise(&terminal, mode);
+    ASSERT_EQ(sent.messages.size(), 1u);
+    EXPECT_EQ(TagsOf(sent.messages[0].message), "ADVT TERM");
+    EXPECT_EQ(sent.messages[0].message.GetU8(Tag("ADVT")), mode);
+    const CFieldList* term = sent.messages[0].message.GetList(Tag("TERM"));
     EXPECT_EQ(TagsOf(*term), "ADVV HWID INIP UDPC NUMS");
     EXPECT_EQ(term->GetU16(Tag("NUMS")), 6);
+    ASSERT_EQ(LinesWithoutTime(sent.trace).size(), 1u);
+    EXPECT_EQ(LinesWithoutTime(sent.trace)[0].rfind(" advertise to: 239.192.255.3:", 0), 0u);
   }
-  EXPECT_EQ(LinesWithoutTime(trace), std::vector<std::string>{" advertise to: 239.192.255.3:" +
-                                                              std::to_string(member.Port())});
-}
-
-// A unicast destination gets acknowledged messages; one refused does not stop the next.
-TEST(AdvertiseTest, UnicastMessagesAreAcknowledgedAndARefusalDoesNotStopTheRest) {
-  ScriptedPeer peer;
-  CClientEndpoint endpoint;
-  ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
-  LocalTerminal terminal = TerminalWithSlots({0, 1, 2, 3, 4});
-  std::vector<Datagram> frames;
-  std::thread answerer([&] {
-    for (uint8_t verdict : {KIND_NAK, KIND_ACK}) {
-      if (auto d = peer.Receive(2000)) {
-        frames.push_back(*d);
-        peer.Send(d->source, Ack(verdict, d->Sequence()));
-      }
-    }
-  });
-  ::testing::internal::CaptureStderr();
-  adv_advertise(&endpoint, kLoopbackHost, peer.Address().Port(), &terminal, kAdvertiseFull);
-  const std::string errors = ::testing::internal::GetCapturedStderr();
-  answerer.join();
-  ASSERT_EQ(frames.size(), 2u);
-  for (const Datagram& frame : frames) EXPECT_EQ(frame.bytes[kFrameModeOffset], KIND_MESSAGE);
-  EXPECT_EQ(errors.find("SendMsg() to 127.0.0.1:" + std::to_string(peer.Address().Port()) +
-                        " failed errno="),
-            0u)
-      << errors;
-  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
-}
-
-// adv_Request
-
-CMessage Request(uint32_t code, bool advd) {
-  CMessage message;
-  message.SetCode(code);
-  if (advd) message.SetU8(Tag("ADVD"), 1);
-  return message;
 }
 
 TEST(AdvRequestTest, RecognisesRequestsForTheWholeAdvertisementOrAChannelItHas) {
   LocalTerminal terminal = TerminalWithSlots({0});
   terminal.sources[6].psid = 7;
+  CMessage request;
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);
+  request.SetCode(Tag("READ"));
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);  // no "ADVD"
+  request.SetU8(Tag("ADVD"), 1);
+  EXPECT_EQ(adv_Request(&request, &terminal), -1);
+  request.SetCode(Tag("INDI"));
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);
+  request.SetCode(Tag("READ"));
 
-  const CMessage whole = Request(Tag("READ"), true);
-  EXPECT_EQ(adv_Request(&whole, &terminal), -1);
-  const CMessage without_advd = Request(Tag("READ"), false);
-  EXPECT_EQ(adv_Request(&without_advd, &terminal), 0);
-  CMessage indi = Request(Tag("INDI"), true);
-  EXPECT_EQ(adv_Request(&indi, &terminal), 0);
-
-  CMessage psid = Request(Tag("READ"), true);
-  psid.SetU32(Tag("PSID"), 7);
-  EXPECT_EQ(adv_Request(&psid, &terminal), 7);
-  psid.SetU16(Tag("PSID"), 100);  // any integer width
-  EXPECT_EQ(adv_Request(&psid, &terminal), 100);
-  psid.SetU32(Tag("PSID"), 8);
-  EXPECT_EQ(adv_Request(&psid, &terminal), 0);
-  psid.SetU32(Tag("PSID"), 0);
-  EXPECT_EQ(adv_Request(&psid, &terminal), 0);
-  psid.SetString(Tag("PSID"), "7");  // not an integer: reads as 0
-  EXPECT_EQ(adv_Request(&psid, &terminal), 0);
-
-  CMessage qide = Request(Tag("READ"), true);
-  qide.SetU8(Tag("QIDE"), 7);
-  EXPECT_EQ(adv_Request(&qide, &terminal), 7);
-  qide.SetU32(Tag("PSID"), 100);  // "PSID" wins over "QIDE"
-  EXPECT_EQ(adv_Request(&qide, &terminal), 100);
-}
-
-TEST(AdvRequestTest, DebugLineNamesTheChannelAskedForInHex) {
-  LocalTerminal terminal = TerminalWithSlots({});
-  CMessage qide = Request(Tag("READ"), true);
-  qide.SetU32(Tag("QIDE"), 0x1F);
   dbg_adv = 1;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(adv_Request(&qide, &terminal), 0);
-  const CMessage whole = Request(Tag("READ"), true);
-  EXPECT_EQ(adv_Request(&whole, &terminal), -1);  // no channel: no line
+  request.SetU8(Tag("QIDE"), 7);
+  EXPECT_EQ(adv_Request(&request, &terminal), 7);
+  request.SetU16(Tag("PSID"), 100);  // "PSID" comes before "QIDE"
+  EXPECT_EQ(adv_Request(&request, &terminal), 100);
+  request.SetU32(Tag("PSID"), 8);
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);
+  request.SetU32(Tag("PSID"), 0);
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);
+  request.SetString(Tag("PSID"), "7");  // not an integer: reads as 0
+  EXPECT_EQ(adv_Request(&request, &terminal), 0);
   const std::string out = ::testing::internal::GetCapturedStdout();
   dbg_adv = 0;
-  EXPECT_EQ(out, "vqscwlib adv request for PSID=0x1F\n");
+  EXPECT_EQ(out,
+            "vqscwlib adv request for PSID=0x7\nvqscwlib adv request for PSID=0x64\n"
+            "vqscwlib adv request for PSID=0x8\n");
 }
 
 }  // namespace

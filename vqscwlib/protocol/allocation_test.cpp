@@ -11,9 +11,10 @@
 namespace {
 
 using namespace vqscw::testing;  // NOLINT
+using Lines = std::vector<std::string>;
 
-constexpr uint32_t kOwnerHigh = 0x00C0FFEE;
-constexpr uint32_t kOwnerLow = 0x12345678;
+constexpr uint64_t kOwner = 0x00C0FFEE12345678;
+constexpr char kAllocated[] = " allocated by 00C0FFEE12345678";
 
 struct SourceRequest {
   const char* tag;
@@ -25,183 +26,127 @@ struct SourceRequest {
 CMessage Message(uint32_t code, uint64_t requester, std::initializer_list<SourceRequest> sources) {
   CMessage message;
   message.SetCode(code);
-  message.SetU64(TAG_REFI, static_cast<uint32_t>(requester),
-                 static_cast<uint32_t>(requester >> 32));
+  message.SetU64(TAG_REFI, static_cast<uint32_t>(requester), requester >> 32);
   for (const SourceRequest& s : sources) {
     CFieldList list;
     list.SetCode(s.code);
-    list.SetU64(Tag("BUSY"), static_cast<uint32_t>(s.busy), static_cast<uint32_t>(s.busy >> 32));
+    list.SetU64(Tag("BUSY"), static_cast<uint32_t>(s.busy), s.busy >> 32);
     if (s.psid >= 0) list.SetU32(Tag("PSID"), static_cast<uint32_t>(s.psid));
     message.SetList(TextToTag(s.tag), &list);
   }
   return message;
 }
 
-constexpr uint64_t Identity(uint32_t high, uint32_t low) {
-  return static_cast<uint64_t>(high) << 32 | low;
-}
-constexpr uint64_t kOwner = Identity(kOwnerHigh, kOwnerLow);
-
-uint64_t OwnerOf(const LocalTerminal& terminal, int slot) {
-  return Identity(terminal.sources[slot].ownerHigh, terminal.sources[slot].ownerLow);
-}
-
 class AllocationTest : public ::testing::Test {
  protected:
-  void SetUp() override { dbg_sac = 1; }
   void TearDown() override {
     dbg_sac = 0;
     sac_alloc_timeout = 21000;
   }
-  // sac_Request on the terminal with its debug lines captured into lines_.
-  int Apply(const CMessage& message) {
+  // Applies `message` (null: sweeps) and checks the result and the debug lines printed.
+  void Expect(const CMessage* message, int result, const Lines& lines) {
+    dbg_sac = 1;
     ::testing::internal::CaptureStdout();
-    const int result = sac_Request(&message, &terminal_);
-    lines_ = LinesWithoutTime(::testing::internal::GetCapturedStdout());
-    return result;
+    EXPECT_EQ(
+        message != nullptr ? sac_Request(message, &terminal_) : sac_GarbageCollect(&terminal_),
+        result);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.empty() ? Lines{} : LinesWithoutTime(out), lines);
   }
-  int Sweep() {
-    ::testing::internal::CaptureStdout();
-    const int result = sac_GarbageCollect(&terminal_);
-    lines_ = LinesWithoutTime(::testing::internal::GetCapturedStdout());
-    return result;
+  void Expect(const CMessage& message, int result, const Lines& lines = {}) {
+    Expect(&message, result, lines);
+  }
+  uint64_t Owner(int slot) const {
+    return static_cast<uint64_t>(terminal_.sources[slot].ownerHigh) << 32 |
+           terminal_.sources[slot].ownerLow;
   }
 
   vqscw::FakeClock clock_{50000};
   LocalTerminal terminal_ = TerminalWithSlots({0, 1, 2, 4, 8});
-  std::vector<std::string> lines_;
 };
 
-TEST_F(AllocationTest, AllocateThenRenewThenRefuseAnotherOwner) {
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner}})), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 0), kOwner);
-  EXPECT_EQ(terminal_.sources[0].allocExpiry, 50000u + 21000u);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S001 allocated by 00C0FFEE12345678"});
-
+TEST_F(AllocationTest, AllocateRenewRefuseAnotherOwnerAndReleaseByTheHigh48Bits) {
+  Expect(Message(Tag("WRIN"), 1, {{"S001", kOwner}, {"S002", kOwner}}), 1,
+         {std::string(" S001") + kAllocated, std::string(" S002") + kAllocated});
+  EXPECT_EQ(terminal_.sources[0].allocExpiry, 71000u);
   clock_.Advance(5000);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner}})), 0);
-  EXPECT_EQ(terminal_.sources[0].allocExpiry, 55000u + 21000u);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S001 allocated by 00C0FFEE12345678 renewed"});
+  Expect(Message(Tag("WRIN"), 1, {{"S001", kOwner}}), 0,
+         {std::string(" S001") + kAllocated + " renewed"});
+  EXPECT_EQ(terminal_.sources[0].allocExpiry, 76000u);
+  Expect(Message(Tag("WRIN"), 2, {{"S001", 0x100000002}}), 0);  // another owner
+  EXPECT_EQ(Owner(0), kOwner);
 
-  clock_.Advance(1000);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 2, {{"S001", Identity(1, 2)}})), 0);
-  EXPECT_EQ(OwnerOf(terminal_, 0), kOwner);
-  EXPECT_EQ(terminal_.sources[0].allocExpiry, 55000u + 21000u);
-  EXPECT_TRUE(lines_.empty());
-}
-
-TEST_F(AllocationTest, ReleaseIgnoresOnlyTheLowest16BitsOfTheRequester) {
-  ASSERT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S002", kOwner}, {"S003", kOwner}})), 1);
-
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), kOwner ^ 0xFFFF, {{"S002", 0}})), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 1), 0u);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S002 released by 00C0FFEE12345678"});
-
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), kOwner ^ 0x10000, {{"S003", 0}})), 0);
-  EXPECT_EQ(OwnerOf(terminal_, 2), kOwner);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S003 00C0FFEE12355678 tried to relese object "
-                                             "allocated by 00C0FFEE12345678"});
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), kOwner ^ Identity(1, 0), {{"S003", 0}})), 0);
-  EXPECT_EQ(OwnerOf(terminal_, 2), kOwner);
-
-  // A free slot: a requester that is 0 in the compared bits may "release" it.
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 0x1234, {{"S005", 0}})), 1);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S005 released by 0000000000000000"});
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 0x10000, {{"S005", 0}})), 0);
+  Expect(Message(Tag("WRIN"), kOwner ^ 0x10000, {{"S002", 0}}), 0,
+         {" S002 00C0FFEE12355678 tried to relese object allocated by 00C0FFEE12345678"});
+  Expect(Message(Tag("WRIN"), kOwner ^ 0x100000000, {{"S002", 0}}), 0,
+         {" S002 00C0FFEF12345678 tried to relese object allocated by 00C0FFEE12345678"});
+  Expect(Message(Tag("WRIN"), kOwner ^ 0xFFFF, {{"S002", 0}}), 1,
+         {" S002 released by 00C0FFEE12345678"});
+  EXPECT_EQ(Owner(1), 0u);
+  // A free slot may be "released" by a requester that is 0 in the compared bits.
+  Expect(Message(Tag("WRIN"), 0x1234, {{"S005", 0}}), 1, {" S005 released by 0000000000000000"});
+  Expect(Message(Tag("WRIN"), 0x10000, {{"S005", 0}}), 0,
+         {" S005 0000000000010000 tried to relese object allocated by 0000000000000000"});
 }
 
 TEST_F(AllocationTest, ChannelNumberReachesEverySlotWithItAndTheTagNumberOnlyItsSlot) {
   terminal_.sources[1].psid = 7;
   terminal_.sources[8].psid = 7;
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S016", kOwner, 7}})), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 1), kOwner);
-  EXPECT_EQ(OwnerOf(terminal_, 8), kOwner);
-  EXPECT_EQ(OwnerOf(terminal_, 15), 0u);
-  EXPECT_EQ(lines_, (std::vector<std::string>{" S002 allocated by 00C0FFEE12345678",
-                                              " S009 allocated by 00C0FFEE12345678"}));
-
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S020", kOwner}, {"S000", kOwner}})), 0);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S005", kOwner}})), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 4), kOwner);
-  // Neither a channel that no slot has nor the tags of other fields reach a slot.
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner, 4242}})), 0);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S01A", kOwner}, {"s001", kOwner}, {"X001", kOwner}})),
-            0);
-  EXPECT_EQ(OwnerOf(terminal_, 0), 0u);
-  EXPECT_TRUE(lines_.empty());
+  Expect(Message(Tag("WRIN"), 1, {{"S016", kOwner, 7}}), 1,
+         {std::string(" S002") + kAllocated, std::string(" S009") + kAllocated});
+  Expect(Message(Tag("WRIN"), 1, {{"S020", kOwner}, {"S000", kOwner}, {"S001", kOwner, 4242}}), 0);
+  Expect(Message(Tag("WRIN"), 1, {{"S01A", kOwner}, {"s001", kOwner}, {"X001", kOwner}}), 0);
+  Expect(Message(Tag("WRIN"), 1, {{"S005", kOwner}}), 1, {std::string(" S005") + kAllocated});
 }
 
-// Slots not in use hold channel 0: neither a request naming channel 0 nor one naming such a
-// slot by its tag may reserve them.
+// Slots not in use hold channel 0: neither a request naming channel 0 nor one naming such a slot
+// by its tag may reserve them.
 TEST_F(AllocationTest, UnusedSlotsAreNeverAllocated) {
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner, 0}})), 0);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S004", kOwner}})), 0);
-  for (int slot = 0; slot < kLocalSourceSlots; ++slot) EXPECT_EQ(OwnerOf(terminal_, slot), 0u);
-  EXPECT_TRUE(lines_.empty());
+  Expect(Message(Tag("WRIN"), 1, {{"S001", kOwner, 0}, {"S004", kOwner}}), 0);
+  for (int slot = 0; slot < kLocalSourceSlots; ++slot) EXPECT_EQ(Owner(slot), 0u);
 }
 
-TEST_F(AllocationTest, QueriesAnswerOneWithoutChangingAndCodesComeFromTheFirstSource) {
-  const CMessage query = Message(Tag("READ"), 1, {{"S001", kOwner}});
-  EXPECT_EQ(Apply(query), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 0), 0u);
-
+TEST_F(AllocationTest, QueriesAnswerOneAndNestTakesTheCodeOfItsFirstSource) {
+  Expect(Message(Tag("READ"), 1, {{"S001", kOwner}}), 1);
   CMessage no_busy = Message(Tag("READ"), 1, {});
-  CFieldList bare;
-  bare.SetU32(Tag("PSID"), 100);
-  no_busy.SetList(Tag("S001"), &bare);
-  EXPECT_EQ(Apply(no_busy), 0);
-  CFieldList wrong_type;
-  wrong_type.SetU32(Tag("BUSY"), 0);
-  no_busy.SetList(Tag("S001"), &wrong_type);
-  EXPECT_EQ(Apply(no_busy), 0);
-
-  // "NEST" takes the code of its first source list and keeps it for the rest of the message.
-  EXPECT_EQ(Apply(Message(Tag("NEST"), 1,
-                          {{"S001", kOwner, -1, Tag("WRIN")}, {"S002", kOwner, -1, Tag("READ")}})),
-            1);
-  EXPECT_EQ(OwnerOf(terminal_, 0), kOwner);
-  EXPECT_EQ(OwnerOf(terminal_, 1), kOwner);
-  EXPECT_EQ(Apply(Message(Tag("NEST"), 1, {{"S003", kOwner, -1, Tag("READ")}})), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 2), 0u);
-  EXPECT_EQ(Apply(Message(Tag("INDI"), 1, {{"S003", kOwner}})), 0);
-  EXPECT_EQ(OwnerOf(terminal_, 2), 0u);
+  CFieldList list;
+  list.SetU32(Tag("BUSY"), 0);  // not the 64-bit identity: no request
+  no_busy.SetList(Tag("S001"), &list);
+  Expect(no_busy, 0);
+  Expect(Message(Tag("INDI"), 1, {{"S003", kOwner}}), 0);
+  Expect(Message(Tag("NEST"), 1, {{"S003", kOwner, -1, Tag("READ")}}), 1);
+  EXPECT_EQ(Owner(0) | Owner(2), 0u);
+  // The first source's "WRIN" holds for the whole message.
+  Expect(Message(Tag("NEST"), 1,
+                 {{"S001", kOwner, -1, Tag("WRIN")}, {"S002", kOwner, -1, Tag("READ")}}),
+         1, {std::string(" S001") + kAllocated, std::string(" S002") + kAllocated});
 }
 
-TEST_F(AllocationTest, ReservationLapsesAtTheFirstSweepAfterItsTimeout) {
-  ASSERT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner}})), 1);
+TEST_F(AllocationTest, ReservationLapsesAtTheFirstSweepAfterItsTimeoutAcrossTheWrap) {
+  Expect(Message(Tag("WRIN"), 1, {{"S001", kOwner}}), 1, {std::string(" S001") + kAllocated});
   clock_.Advance(21000);
-  EXPECT_EQ(Sweep(), 0);
-  EXPECT_EQ(OwnerOf(terminal_, 0), kOwner);
+  Expect(nullptr, 0, {});
   clock_.Advance(1);
-  EXPECT_EQ(Sweep(), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 0), 0u);
-  EXPECT_EQ(lines_, std::vector<std::string>{" S001 allocated by 00C0FFEE12345678 timed out"});
-  EXPECT_EQ(Sweep(), 0);
-}
+  Expect(nullptr, 1, {std::string(" S001") + kAllocated + " timed out"});
+  EXPECT_EQ(Owner(0), 0u);
 
-TEST_F(AllocationTest, RenewalAndAHostsTimeoutMoveTheExpiryAcrossTheTickWrap) {
   clock_.Set(0xFFFFF000u);
-  sac_alloc_timeout = 10000;
-  ASSERT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner}, {"S002", kOwner}})), 1);
-  clock_.Advance(9000);  // past the wrap
-  EXPECT_EQ(Sweep(), 0);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S002", kOwner}})), 0);  // renews S002 only
-  clock_.Advance(1001);
-  EXPECT_EQ(Sweep(), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 0), 0u);
-  EXPECT_EQ(OwnerOf(terminal_, 1), kOwner);
+  sac_alloc_timeout = 10000;  // a host's own lifetime
+  Expect(Message(Tag("WRIN"), 1, {{"S001", kOwner}, {"S002", kOwner}}), 1,
+         {std::string(" S001") + kAllocated, std::string(" S002") + kAllocated});
   clock_.Advance(9000);
-  EXPECT_EQ(Sweep(), 1);
-  EXPECT_EQ(OwnerOf(terminal_, 1), 0u);
-}
+  Expect(nullptr, 0, {});
+  Expect(Message(Tag("WRIN"), 1, {{"S002", kOwner}}), 0,
+         {std::string(" S002") + kAllocated + " renewed"});
+  clock_.Advance(1001);
+  Expect(nullptr, 1, {std::string(" S001") + kAllocated + " timed out"});
+  EXPECT_EQ(Owner(1), kOwner);
 
-TEST_F(AllocationTest, LinesAreQuietWhileTheFlagIsClear) {
-  dbg_sac = 0;
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 1, {{"S001", kOwner}})), 1);
-  EXPECT_EQ(Apply(Message(Tag("WRIN"), 5, {{"S001", 0}})), 0);
-  clock_.Advance(30000);
-  EXPECT_EQ(Sweep(), 1);
-  EXPECT_TRUE(lines_.empty());
+  dbg_sac = 0;  // no lines without the flag
+  clock_.Advance(9000);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(sac_GarbageCollect(&terminal_), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(SacAnnounceTest, SendsEachSlotInUseWithItsOwnerAndTheReference) {
@@ -209,30 +154,24 @@ TEST(SacAnnounceTest, SendsEachSlotInUseWithItsOwnerAndTheReference) {
   CClientEndpoint endpoint;
   ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));
   LocalTerminal terminal = TerminalWithSlots({2, 0, 15});
-  terminal.sources[2].ownerHigh = kOwnerHigh;
-  terminal.sources[2].ownerLow = kOwnerLow;
+  terminal.sources[2].ownerHigh = kOwner >> 32;
+  terminal.sources[2].ownerLow = static_cast<uint32_t>(kOwner);
   terminal.sources[5].ownerLow = 99;  // not in use: not announced
-  sac_Announce(&endpoint, kAdvertisementGroupHost, member.Port(), &terminal, 3, 0xAABBCCDD,
-               0x11223344);
+  sac_Announce(&endpoint, kGroupHost, member.Port(), &terminal, 3, 0xAABBCCDD, 0x11223344);
 
-  const std::vector<Received> messages = member.Collect();
+  const std::vector<Received> messages = Collect(&member);
   ASSERT_EQ(messages.size(), 1u);
   const CMessage& m = messages[0].message;
   EXPECT_EQ(messages[0].mode, KIND_DATAGRAM);
   EXPECT_EQ(m.Code(), Tag("NEST"));
   EXPECT_EQ(TagsOf(m), "ADVT TERM S001 S003 S016 *id* refi");
   EXPECT_EQ(m.GetU8(Tag("ADVT")), 3);
-  const CFieldList* term = m.GetList(Tag("TERM"));
-  ASSERT_NE(term, nullptr);
-  EXPECT_EQ(term->Code(), Tag("INDI"));
-  EXPECT_EQ(TagsOf(*term), "HWID");
-  EXPECT_EQ(term->GetU16(Tag("HWID")), 0x1234);
+  EXPECT_EQ(TagsOf(*m.GetList(Tag("TERM"))), "HWID");
+  EXPECT_EQ(m.GetList(Tag("TERM"))->GetU16(Tag("HWID")), 0x1234);
   for (const char* tag : {"S001", "S003", "S016"}) {
-    const CFieldList* source = m.GetList(TextToTag(tag));
-    ASSERT_NE(source, nullptr);
-    EXPECT_EQ(source->Code(), Tag("INDI"));
-    EXPECT_EQ(TagsOf(*source), "PSID BUSY");
-    EXPECT_EQ(source->TypeOf(Tag("BUSY")), FIELD_U64);
+    EXPECT_EQ(m.GetList(TextToTag(tag))->Code(), Tag("INDI"));
+    EXPECT_EQ(TagsOf(*m.GetList(TextToTag(tag))), "PSID BUSY");
+    EXPECT_EQ(m.GetList(TextToTag(tag))->TypeOf(Tag("BUSY")), FIELD_U64);
   }
   EXPECT_EQ(m.GetList(Tag("S003"))->GetU32(Tag("PSID")), 102u);
   EXPECT_EQ(m.GetList(Tag("S003"))->GetU64(Tag("BUSY")), kOwner);

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "vqscwlib/protocol/source_table_testing.h"
@@ -42,11 +41,9 @@ class SdpWriterTest : public ::testing::Test {
     return table_ != nullptr ? &table_->sources()[0] : nullptr;
   }
 
-  static std::string Read(const std::string& path) {
+  static std::string Read(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   std::filesystem::path dir_;
@@ -87,19 +84,16 @@ TEST_F(SdpWriterTest, SixteenBitStreamsAndTheFileNameOfLargeStreamIds) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
 
-TEST_F(SdpWriterTest, StreamTypesWithoutEncodingWriteNoFile) {
+TEST_F(SdpWriterTest, NoFileForStreamsWithoutEncodingOrWhereNoneCanBeCreated) {
   for (uint8_t type : {0, 1, 4, 255}) {
     EXPECT_EQ(advspy_GenerateSDP(dir_.c_str(), Heard(5, type), nullptr), -1) << int{type};
   }
   EXPECT_EQ(advspy_GenerateSDP(dir_.c_str(), Heard(0x800000, 2), nullptr), -1);
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
-}
-
-TEST_F(SdpWriterTest, AFileThatCannotBeCreatedOrAPathTooLongGivesMinusOne) {
   const std::string missing = (dir_ / "missing").string();
   EXPECT_EQ(advspy_GenerateSDP(missing.c_str(), Heard(5, 2), nullptr), -1);
   EXPECT_FALSE(std::filesystem::exists(missing));
-  const std::string long_dir(255, 'd');
+  const std::string long_dir(255, 'd');  // the path would not fit 260 characters
   EXPECT_EQ(advspy_GenerateSDP(long_dir.c_str(), Heard(5, 2), nullptr), -1);
 }
 
