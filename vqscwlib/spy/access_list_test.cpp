@@ -50,8 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"32767;32768;1-32768", {{32767, 32767}}}, TextCase{"5 6", {}},
         TextCase{";;5;;;6;", {{5, 5}, {6, 6}}},
         // Single channels end at the text's end, ";", CR or LF, with blanks allowed before.
-        TextCase{" 5 ; 6\t;7\r;8\n", {{5, 5}, {6, 6}, {7, 7}, {8, 8}}},
-        TextCase{"5x;6", {{6, 6}}},
+        TextCase{" 5 ; 6\t;7\r;8\n", {{5, 5}, {6, 6}, {7, 7}, {8, 8}}}, TextCase{"5x;6", {{6, 6}}},
         // A line feed ends a single channel, and what follows it up to the next ";" is passed.
         TextCase{"5\n6;7", {{5, 5}, {7, 7}}},
         // Ranges: white space around "-", a signed second number, text after them.
@@ -67,7 +66,8 @@ TEST(AccessListTest, MatchingIncludesBoundsOfEveryRange) {
   AccessList list;
   ASSERT_EQ(vqscw::ParseAccessList("10-20;300", &list), vqscw::kAccessListParsed);
   for (uint32_t channel : {10u, 15u, 20u, 300u}) EXPECT_TRUE(list.Contains(channel)) << channel;
-  for (uint32_t channel : {9u, 21u, 299u, 301u, 0u}) EXPECT_FALSE(list.Contains(channel)) << channel;
+  for (uint32_t channel : {9u, 21u, 299u, 301u, 0u})
+    EXPECT_FALSE(list.Contains(channel)) << channel;
   EXPECT_FALSE(AccessList().Contains(10));
 }
 

@@ -206,8 +206,8 @@ uint32_t Start(SourceSpy* spy, uint32_t interface_address, uint16_t port) {
                      : "%s server join %d.%d.%d.%d on %d.%d.%d.%d failed\n",
               kLibraryName, Octet(kAdvertisementGroup, 0), Octet(kAdvertisementGroup, 1),
               Octet(kAdvertisementGroup, 2), Octet(kAdvertisementGroup, 3),
-              Octet(interface_address, 0), Octet(interface_address, 1),
-              Octet(interface_address, 2), Octet(interface_address, 3));
+              Octet(interface_address, 0), Octet(interface_address, 1), Octet(interface_address, 2),
+              Octet(interface_address, 3));
 
   {
     vqscw::MutexLock lock(&spy->lock);

@@ -107,8 +107,8 @@ class LoopbackTerminal {
   explicit LoopbackTerminal(uint16_t group_port) : group_port_(group_port) {
     std::random_device random;
     for (int attempt = 0; attempt < 20 && requests_ == nullptr; ++attempt) {
-      const uint32_t host = 0x7F000000u | (std::uniform_int_distribution<uint32_t>(
-                                              0x400000, 0xFFFFFE)(random));
+      const uint32_t host =
+          0x7F000000u | (std::uniform_int_distribution<uint32_t>(0x400000, 0xFFFFFE)(random));
       char text[16];
       std::snprintf(text, sizeof text, "%u.%u.%u.%u", host >> 24, (host >> 16) & 0xFF,
                     (host >> 8) & 0xFF, host & 0xFF);
@@ -391,8 +391,8 @@ TEST_F(SourceSpyTest, NoCallbackRunsAfterCloseReturns) {
   std::thread flood([&] {
     for (uint16_t id = 1; sending.load() && id < 2000; ++id) {
       terminal_->description.hwid = id;
-      terminal_->Send(Advertisement(kAdvertisementFull, terminal_->description,
-                                    NumberedSources(1, 4, id)));
+      terminal_->Send(
+          Advertisement(kAdvertisementFull, terminal_->description, NumberedSources(1, 4, id)));
       std::this_thread::sleep_for(200us);
     }
   });

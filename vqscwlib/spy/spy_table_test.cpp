@@ -31,8 +31,8 @@ std::string Describe(const SpyTerminal* table) {
   std::string text;
   for (; table != nullptr; table = table->next) {
     text += std::to_string(table->hwid) + "/" + std::to_string(table->inip) + " v" +
-            std::to_string(table->advv) + " e" + std::to_string(table->expiry) + " " +
-            table->name + " n" + std::to_string(table->nums) + ":";
+            std::to_string(table->advv) + " e" + std::to_string(table->expiry) + " " + table->name +
+            " n" + std::to_string(table->nums) + ":";
     for (int i = 0; i < table->nums; ++i) {
       const SpySource& s = table->sources()[i];
       if (s.terminal != (s.tag != 0 ? table : nullptr)) text += "<bad terminal>";
@@ -90,7 +90,8 @@ TEST(SpyTableTest, BehavesExactlyLikeThePlainTable) {
       const bool full = action < 50;
       if (full) {
         for (int slot = 1; slot <= 7; ++slot) {
-          if (pick(0, 2) == 0) sources.push_back({slot, static_cast<uint32_t>(pick(1, 9)), 5, 2, "s"});
+          if (pick(0, 2) == 0)
+            sources.push_back({slot, static_cast<uint32_t>(pick(1, 9)), 5, 2, "s"});
         }
       }
       CMessage message = Advertisement(full ? 1 : 2, t, sources);
