@@ -58,7 +58,7 @@ TEST(SpyTableTest, BehavesExactlyLikeThePlainTable) {
   vqscw::SpyTable indexed;
   std::string plain_reports, indexed_reports;
   dbg_spy = 1;
-  for (int step = 0; step < 6000; ++step) {
+  for (int step = 0; step < 4000; ++step) {
     int plain_result = 0, indexed_result = 0;
     std::string plain_lines, indexed_lines;
     if (pick(0, 99) < 8) {
