@@ -67,7 +67,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SpyTerminal* plain = nullptr;
   vqscw::SpyTable indexed;
-  CMessage message;
+  // One message per table: lookups in a list with repeated tags move the list's search cursor,
+  // so each table must read a message that has seen the same lookups as the other's.
+  CMessage for_plain;
+  CMessage for_indexed;
   size_t at = 0;
   while (at + 2 <= size) {
     const size_t length = (static_cast<size_t>(data[at]) << 8) | data[at + 1];
@@ -82,9 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // An exactly sized copy, so a read past the body is caught.
       const std::vector<uint8_t> body(data + at, data + at + length);
       at += length;
-      if (message.Decode(body.data(), static_cast<uint32_t>(body.size())) != body.size()) continue;
-      if (advspy_Register(&plain, &message, nullptr, nullptr, nullptr) !=
-          indexed.Register(message, nullptr, nullptr, nullptr)) {
+      if (for_plain.Decode(body.data(), static_cast<uint32_t>(body.size())) != body.size() ||
+          for_indexed.Decode(body.data(), static_cast<uint32_t>(body.size())) != body.size()) {
+        continue;
+      }
+      if (advspy_Register(&plain, &for_plain, nullptr, nullptr, nullptr) !=
+          indexed.Register(for_indexed, nullptr, nullptr, nullptr)) {
         abort();
       }
     }

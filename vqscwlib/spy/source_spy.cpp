@@ -315,3 +315,12 @@ uint32_t SourceSpyGetInterface(SourceSpy* handle, uint32_t* address) {
   if (address != nullptr) *address = handle->interface_address;
   return SPY_OK;
 }
+
+uint32_t SourceSpyVisitTable(SourceSpy* handle, void (*visit)(const SpyTerminal* first, void* user),
+                             void* user) {
+  if (handle == nullptr) return SPY_E_HANDLE;
+  vqscw::MutexLock lock(&handle->lock);
+  if (handle->magic != SOURCE_SPY_MAGIC) return SPY_E_HANDLE;
+  if (visit != nullptr) visit(handle->table.first(), user);
+  return SPY_OK;
+}

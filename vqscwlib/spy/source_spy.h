@@ -14,6 +14,7 @@
 
 // The object behind a spy handle; opaque to clients.
 struct SourceSpy;
+struct SpyTerminal;
 
 // Result codes of the spy operations.
 constexpr uint32_t SPY_OK = 0;
@@ -72,6 +73,13 @@ VQSCW_EXPORT uint32_t vqscwSourceSpySetAccessList(SourceSpy* handle, const char*
 // by a callback returning 0); a null callback reports nothing (and, kept, forgets the kept one).
 // Sources of stream type 1 are never reported. Used by the selector; not exported.
 uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* user, int keep);
+
+// Calls `visit` once with the first record of the spy's source table (null when empty) and
+// `user`, holding the spy's lock, so that a tool can read the records (to write SDP files, say)
+// while the listening thread waits. The records are valid only during the call; `visit` must
+// not call into the same spy. Returns SPY_E_HANDLE or SPY_OK. Not exported.
+uint32_t SourceSpyVisitTable(SourceSpy* handle, void (*visit)(const SpyTerminal* first, void* user),
+                             void* user);
 
 // Stores the interface address the spy was opened on. Not exported.
 uint32_t SourceSpyGetInterface(SourceSpy* handle, uint32_t* address);

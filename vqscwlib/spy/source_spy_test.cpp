@@ -177,6 +177,18 @@ TEST_F(SourceSpyTest, HearsATerminalEndToEnd) {
   EXPECT_EQ(std::string(first.label, sizeof first.label), "Src 11" + std::string(5, '\0'));
   EXPECT_EQ(std::string(reported[4].info.name), "Sixteen chars..!");
   EXPECT_EQ(std::string(reported[4].info.label), "Sixteen ch");
+  // The table as a tool reads it under the spy's lock: the terminal as it advertised itself.
+  std::vector<std::pair<uint32_t, std::string>> terminals;
+  auto visit = [](const SpyTerminal* t, void* user) {
+    for (; t != nullptr; t = t->next) {
+      static_cast<std::vector<std::pair<uint32_t, std::string>>*>(user)->emplace_back(t->inip,
+                                                                                      t->name);
+    }
+  };
+  ASSERT_EQ(SourceSpyVisitTable(spy_, visit, &terminals), SPY_OK);
+  EXPECT_EQ(
+      terminals,
+      (std::vector<std::pair<uint32_t, std::string>>{{terminal_.description.inip, "Stage Box"}}));
 
   // A new version: dropped, asked for again, rebuilt and reported again.
   terminal_.description.advv = 2;
