@@ -93,11 +93,11 @@ class LoopbackTerminal {
   }
   bool ready() const { return requests_->Address().Port() == kAdvertisementRequestPort; }
   void Send(const CMessage& message) {
-    vqscw::testing::FrameSpec spec;
-    spec.mode = KIND_DATAGRAM;
-    spec.sequence = ++sequence_;
+    vqscw::testing::FrameSpec header;
+    header.mode = KIND_DATAGRAM;
+    header.sequence = ++sequence_;
     advertiser_.Send(NetAddress(0xEFC0FF03u, group_port_),
-                     vqscw::testing::Frame(spec, vqscw::testing::Body(message)));
+                     vqscw::testing::Frame(header, vqscw::testing::Body(message)));
   }
   // The full advertisement of five sources, channels from `first` on, in two messages.
   void SendFull(uint32_t first = 11, const std::string& fifth_name = "Src") {
