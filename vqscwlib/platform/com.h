@@ -6,6 +6,7 @@
 #define VQSCWLIB_PLATFORM_COM_H_
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 using HRESULT = int32_t;
@@ -30,6 +31,17 @@ constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = MakeHResult(0x80040251u);
 constexpr HRESULT VFW_E_NO_TRANSPORT = MakeHResult(0x80040266u);
 constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = MakeHResult(0x8004022Fu);
 constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHResult(0x00040270u);
+constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeHResult(0x00040103u);
+constexpr HRESULT VFW_E_ALREADY_CONNECTED = MakeHResult(0x80040204u);
+constexpr HRESULT VFW_E_NO_ACCEPTABLE_TYPES = MakeHResult(0x80040207u);
+constexpr HRESULT VFW_E_INVALID_DIRECTION = MakeHResult(0x80040208u);
+constexpr HRESULT VFW_E_NO_ALLOCATOR = MakeHResult(0x8004020Au);
+constexpr HRESULT VFW_E_NOT_FOUND = MakeHResult(0x80040216u);
+constexpr HRESULT VFW_E_CANNOT_RENDER = MakeHResult(0x80040218u);
+constexpr HRESULT VFW_E_NOT_STOPPED = MakeHResult(0x80040224u);
+constexpr HRESULT VFW_E_WRONG_STATE = MakeHResult(0x80040227u);
+constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeHResult(0x8004022Au);
+constexpr HRESULT VFW_E_NO_AUDIO_HARDWARE = MakeHResult(0x80040256u);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -69,5 +81,10 @@ struct IUnknown {
  protected:
   ~IUnknown() = default;
 };
+
+// The task allocator: memory that one side of an interface allocates and the other frees
+// (names and media types handed out by media objects).
+inline void* CoTaskMemAlloc(size_t size) { return std::malloc(size); }
+inline void CoTaskMemFree(void* block) { std::free(block); }
 
 #endif  // VQSCWLIB_PLATFORM_COM_H_

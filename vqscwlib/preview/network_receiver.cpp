@@ -1,0 +1,164 @@
+#include "vqscwlib/preview/network_receiver.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace {
+
+// A system error as a result code; E_FAIL when there is no error number to report.
+HRESULT ErrorResult(int error) { return error > 0 ? HResultFromError(error) : E_FAIL; }
+
+}  // namespace
+
+CNetworkReceiver::CNetworkReceiver(CBufferPool* receive_pool, vqscw::PacketSink* sink)
+    : receive_pool_(receive_pool), sink_(sink) {
+  if (!stop_event_.valid()) {
+    init_result_ = ErrorResult(errno);
+    return;
+  }
+  if (vqscw::StartSocketLibrary(kSocketVersion, nullptr) != 0) {
+    init_result_ = E_FAIL;
+    return;
+  }
+  socket_library_started_ = true;
+}
+
+CNetworkReceiver::~CNetworkReceiver() {
+  Stop();
+  if (socket_library_started_) vqscw::StopSocketLibrary();
+}
+
+bool CNetworkReceiver::running() const {
+  vqscw::MutexLock lock(&mu_);
+  return thread_.joinable();
+}
+
+HRESULT CNetworkReceiver::Start(uint32_t group, uint16_t port, uint32_t interface_address) {
+  vqscw::MutexLock lock(&mu_);
+  if (thread_.joinable()) return E_UNEXPECTED;
+  stop_event_.Reset();
+  outstanding_.store(0, std::memory_order_relaxed);
+
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ErrorResult(errno);
+  auto fail = [fd]() {
+    const int error = errno;
+    close(fd);
+    return ErrorResult(error);
+  };
+  const int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) return fail();
+  // Only the group joined here: Linux would otherwise deliver every group any socket of this
+  // host joined on the same port.
+  const int off = 0;
+  if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) < 0) return fail();
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = port;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) return fail();
+  ip_mreq membership{};
+  membership.imr_multiaddr.s_addr = group;
+  membership.imr_interface.s_addr = interface_address;
+  if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) < 0) {
+    return fail();
+  }
+  try {
+    thread_ = std::thread(&CNetworkReceiver::ThreadMain, this, fd);
+  } catch (const std::system_error& error) {
+    close(fd);
+    return ErrorResult(error.code().value());
+  }
+  socket_ = fd;
+  return S_OK;
+}
+
+void CNetworkReceiver::Stop() {
+  std::thread thread;
+  {
+    vqscw::MutexLock lock(&mu_);
+    stop_event_.Set();
+    thread = std::move(thread_);
+  }
+  // Joined outside the lock: the thread takes it to post receives.
+  if (thread.joinable()) thread.join();
+  vqscw::MutexLock lock(&mu_);
+  if (socket_ >= 0) close(socket_);
+  socket_ = -1;
+}
+
+void CNetworkReceiver::ThreadMain(int socket) {
+  PostReceives();
+  bool streaming = false;
+  for (;;) {
+    if (!streaming) {
+      // Idle: sleep until a datagram arrives or the receiver stops.
+      pollfd fds[2] = {{stop_event_.fd(), POLLIN, 0}, {socket, POLLIN, 0}};
+      const int ready = poll(fds, 2, kIdleWaitMs);
+      if (stop_event_.IsSet()) break;
+      PostReceives();  // also at every time-out: buffers may have come back meanwhile
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    }
+    // While datagrams flow, take whatever a tick gathered instead of waking for each one.
+    streaming = Drain(socket) > 0;
+    // Rest a tick in any case: this also bounds the wake-up rate when the socket stays readable
+    // with no buffer to receive into, or reports an error.
+    pollfd stop = {stop_event_.fd(), POLLIN, 0};
+    if (poll(&stop, 1, kDrainTickMs) > 0 || stop_event_.IsSet()) break;
+  }
+  ReleasePosted();
+}
+
+void CNetworkReceiver::PostReceives() {
+  vqscw::MutexLock lock(&mu_);
+  while (posted_count_ < kMaxOutstanding) {
+    CPacketBuffer* buffer = receive_pool_->Get(nullptr, 0);
+    if (buffer == nullptr) break;
+    posted_[posted_count_++] = buffer;
+    outstanding_.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+int CNetworkReceiver::Drain(int socket) {
+  int taken = 0;
+  for (int round = 0; round < kMaxDrainRounds; ++round) {
+    PostReceives();
+    const int count = posted_count_;
+    if (count == 0) break;
+    for (int i = 0; i < count; ++i) {
+      vectors_[i] = {posted_[i]->data(), posted_[i]->capacity()};
+      messages_[i].msg_hdr = msghdr{};
+      messages_[i].msg_hdr.msg_iov = &vectors_[i];
+      messages_[i].msg_hdr.msg_iovlen = 1;
+      messages_[i].msg_len = 0;
+    }
+    const int received =
+        recvmmsg(socket, messages_, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    if (received <= 0) break;  // drained, or a receive error: nothing is counted
+    for (int i = 0; i < received; ++i) {
+      CPacketBuffer* buffer = posted_[i];
+      outstanding_.fetch_sub(1, std::memory_order_relaxed);
+      // A datagram longer than the buffer is an error, like any failed receive.
+      if ((messages_[i].msg_hdr.msg_flags & MSG_TRUNC) == 0) {
+        buffer->set_used(messages_[i].msg_len);
+        sink_->HandlePacket(buffer);
+      }
+      buffer->Release();
+    }
+    for (int i = received; i < count; ++i) posted_[i - received] = posted_[i];
+    posted_count_ = count - received;
+    taken += received;
+    if (received < count) break;
+  }
+  return taken;
+}
+
+void CNetworkReceiver::ReleasePosted() {
+  for (int i = 0; i < posted_count_; ++i) posted_[i]->Release();
+  posted_count_ = 0;
+  outstanding_.store(0, std::memory_order_relaxed);
+}
