@@ -3,24 +3,21 @@
 #ifndef VQSCWLIB_PROTOCOL_SOURCE_TABLE_TESTING_H_
 #define VQSCWLIB_PROTOCOL_SOURCE_TABLE_TESTING_H_
 
-#include <arpa/inet.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/protocol/source_table.h"
 
 namespace vqscw::testing {
 
 struct TestSource {
-  int slot = 1;  // 1 to 999: the source is sent as "S%03d"
-  uint32_t psid = 0;
-  uint32_t fsid = 0;
-  uint8_t fast = 2;
+  int slot;  // sent under "S%03d"
+  uint32_t psid, fsid;
+  uint8_t fast;
   std::string name;
 };
 
@@ -32,14 +29,8 @@ struct TestTerminal {
   std::string name;
 };
 
-inline uint32_t SourceTag(int slot) {
-  char text[8];
-  std::snprintf(text, sizeof text, "S%03d", slot);
-  return TextToTag(text);
-}
-
-// An advertisement of `terminal` as a terminal sends it: "NEST" with
-// "ADVT" and "TERM" ("INDI"); a full one also carries "ATRN" and one "INDI" list per source.
+// An advertisement of `terminal` as a terminal sends it: "NEST" with "ADVT" and "TERM" ("INDI");
+// a full one also carries "ATRN" and one "INDI" list per source.
 inline CMessage Advertisement(uint8_t type, const TestTerminal& terminal,
                               const std::vector<TestSource>& sources = {}) {
   CFieldList term;
@@ -47,7 +38,6 @@ inline CMessage Advertisement(uint8_t type, const TestTerminal& terminal,
   term.SetU32(Tag("ADVV"), terminal.advv);
   term.SetU16(Tag("HWID"), terminal.hwid);
   term.SetU32(Tag("INIP"), terminal.inip);
-  term.SetU16(Tag("UDPC"), 1);
   term.SetU16(Tag("NUMS"), terminal.nums);
   if (type == kAdvertisementFull) {
     term.SetBlob(Tag("ATRN"), static_cast<uint16_t>(terminal.name.size()), terminal.name.data());
@@ -60,16 +50,16 @@ inline CMessage Advertisement(uint8_t type, const TestTerminal& terminal,
     CFieldList source;
     source.SetCode(Tag("INDI"));
     source.SetU32(Tag("PSID"), s.psid);
-    source.SetU8(Tag("SHAB"), 0);
     source.SetU32(Tag("FSID"), s.fsid);
     source.SetU8(Tag("FAST"), s.fast);
     source.SetBlob(Tag("PSNM"), static_cast<uint16_t>(s.name.size()), s.name.data());
-    message.SetList(SourceTag(s.slot), &source);
+    message.SetList(SourceSlotTag(s.slot), &source);
   }
   return message;
 }
 
-// Sources S001.. with channels first, first + 1, ..., stream ids 100 + channel, named "Src N".
+// Sources in slots `from_slot` to `to_slot` with channels from `first` on, stream ids 100 above
+// their channels, type 2, named "Src " and the channel.
 inline std::vector<TestSource> NumberedSources(int from_slot, int to_slot, uint32_t first) {
   std::vector<TestSource> sources;
   for (int slot = from_slot; slot <= to_slot; ++slot) {
@@ -85,7 +75,16 @@ inline std::string MaskTimes(const std::string& text) {
   return std::regex_replace(text, time, "T");
 }
 
-// The records of a table, first to last.
+// True when `frame` is an unacknowledged "READ" request with "ADVD" = 1 (as a byte field).
+inline bool IsFullInfoRequest(const std::vector<uint8_t>& frame) {
+  if (frame.size() < kFrameHeaderSize || frame[kFrameModeOffset] != KIND_DATAGRAM) return false;
+  CMessage request;
+  const auto length = static_cast<uint32_t>(frame.size() - kFrameHeaderSize);
+  return request.Decode(frame.data() + kFrameHeaderSize, length) == length &&
+         request.Code() == Tag("READ") && request.TypeOf(Tag("ADVD")) == FIELD_U8 &&
+         request.GetU8(Tag("ADVD")) == 1;
+}
+
 inline std::vector<const SpyTerminal*> Records(const SpyTerminal* table) {
   std::vector<const SpyTerminal*> records;
   for (; table != nullptr; table = table->next) records.push_back(table);

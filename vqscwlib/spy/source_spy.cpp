@@ -206,8 +206,8 @@ uint32_t Start(SourceSpy* spy, uint32_t interface_address, uint16_t port) {
                      : "%s server join %d.%d.%d.%d on %d.%d.%d.%d failed\n",
               kLibraryName, Octet(kAdvertisementGroup, 0), Octet(kAdvertisementGroup, 1),
               Octet(kAdvertisementGroup, 2), Octet(kAdvertisementGroup, 3),
-              Octet(interface_address, 0), Octet(interface_address, 1),
-              Octet(interface_address, 2), Octet(interface_address, 3));
+              Octet(interface_address, 0), Octet(interface_address, 1), Octet(interface_address, 2),
+              Octet(interface_address, 3));
 
   {
     vqscw::MutexLock lock(&spy->lock);
@@ -313,5 +313,14 @@ uint32_t SourceSpyGetInterface(SourceSpy* handle, uint32_t* address) {
   vqscw::MutexLock lock(&handle->lock);
   if (handle->magic != SOURCE_SPY_MAGIC) return SPY_E_HANDLE;
   if (address != nullptr) *address = handle->interface_address;
+  return SPY_OK;
+}
+
+uint32_t SourceSpyVisitTable(SourceSpy* handle, void (*visit)(const SpyTerminal* first, void* user),
+                             void* user) {
+  if (handle == nullptr) return SPY_E_HANDLE;
+  vqscw::MutexLock lock(&handle->lock);
+  if (handle->magic != SOURCE_SPY_MAGIC) return SPY_E_HANDLE;
+  if (visit != nullptr) visit(handle->table.first(), user);
   return SPY_OK;
 }
