@@ -14,6 +14,7 @@
 
 // The object behind a spy handle; opaque to clients.
 struct SourceSpy;
+struct SpyTerminal;
 
 // Result codes of the spy operations.
 constexpr uint32_t SPY_OK = 0;
@@ -41,30 +42,44 @@ struct SourceInfo {
 
 // Called for each reported source with the spy handle, the record and the client's user pointer.
 // During an enumeration a return of 0 stops it. Runs on the spy's listening thread with the
-// spy's lock held, or on the enumerating thread: it must never wait for a thread that may itself
-// be waiting for that lock.
+// spy's lock held, or on the enumerating thread: it must never call into the same spy, never wait
+// for a thread that may itself be waiting for that lock, and never throw.
 typedef int (*SourceCallback)(SourceSpy* spy, SourceInfo* info, void* user);
 
 extern "C" {
 
-// Opens a spy on `interfaceAddress` listening on `port` (the selector passes 4001). On SPY_OK
-// stores the new handle in *handle; on any other code nothing is stored and nothing remains.
+// Opens a spy on `interfaceAddress` listening on `port` (the selector passes 4001): its server
+// endpoint joins 239.192.255.3 on that card and its thread starts listening. On SPY_OK stores the
+// new handle in *handle; on any other code nothing is stored and nothing remains (SPY_E_HANDLE
+// for a null `handle`, SPY_E_RESOURCES also when the thread cannot be started).
 VQSCW_EXPORT uint32_t vqscwSourceSpyOpen(SourceSpy** handle, uint32_t interfaceAddress,
                                          uint16_t port);
 
-// Stops and joins the listening thread; no callback runs after it returns. A second close of
-// the same handle gives SPY_E_HANDLE.
+// Stops and joins the listening thread and releases the spy's sockets, table and access list; no
+// callback runs after it returns. The handle stays readable for good, so every later call with it
+// (a second close too) gives SPY_E_HANDLE. REQUIRES: not called from a callback of the spy.
 VQSCW_EXPORT uint32_t vqscwSourceSpyClose(SourceSpy* handle);
 
-// Replaces the access list with the one in `text` (inline ranges or "file://PATH").
+// Replaces the access list with the one in `text` (inline ranges or "file://PATH"; null reads as
+// empty) and ends the spy's allow-all state: from now on an empty list lets nothing pass. Returns
+// SPY_OK, SPY_E_RESOURCES (the entries before the one that could not be had are in force) or
+// SPY_E_ACCESS_FILE (the file cannot be opened; the list is empty).
 VQSCW_EXPORT uint32_t vqscwSourceSpySetAccessList(SourceSpy* handle, const char* text);
 
 }  // extern "C"
 
 // Reports every source in the table that the access list allows to `callback`. With `keep`
 // nonzero the callback is also kept for sources heard later (unless the enumeration was stopped
-// by a callback returning 0). Used by the selector; not exported.
+// by a callback returning 0); a null callback reports nothing (and, kept, forgets the kept one).
+// Sources of stream type 1 are never reported. Used by the selector; not exported.
 uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* user, int keep);
+
+// Calls `visit` once with the first record of the spy's source table (null when empty) and
+// `user`, holding the spy's lock, so that a tool can read the records (to write SDP files, say)
+// while the listening thread waits. The records are valid only during the call; `visit` must
+// not call into the same spy. Returns SPY_E_HANDLE or SPY_OK. Not exported.
+uint32_t SourceSpyVisitTable(SourceSpy* handle, void (*visit)(const SpyTerminal* first, void* user),
+                             void* user);
 
 // Stores the interface address the spy was opened on. Not exported.
 uint32_t SourceSpyGetInterface(SourceSpy* handle, uint32_t* address);

@@ -1,0 +1,198 @@
+// vqscw-terminal: a software terminal for a desk without other devices. It advertises a terminal
+// and its sources, answers requests for its full advertisement, grants and expires allocations
+// of its sources and streams each source as RTP audio. Built only on the library's exported
+// interface. See TerminalUsage() for its options.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/common/arguments.h"
+#include "tools/common/card.h"
+#include "tools/common/stop_signal.h"
+#include "tools/terminal/audio_source.h"
+#include "tools/terminal/rtp_stream.h"
+#include "tools/terminal/terminal_options.h"
+#include "vqscwlib/host.h"
+
+namespace {
+
+using vqscw::tools::Card;
+using vqscw::tools::TerminalOptions;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kExitFailure = 1;
+constexpr milliseconds kShortAdvertisementPeriod{1000};
+// The longest the loop waits before it looks at the stop flag and the clock again.
+constexpr milliseconds kMaxWait{100};
+// "ADVT" of allocation announcements: neither a full (1) nor a short (2) advertisement, so that
+// listeners keeping a source table pass over them.
+constexpr uint8_t kAllocationAnnouncement = 3;
+
+// Receives the requests sent to the card's own address on the terminal port. It binds to that
+// address rather than to every interface: on a machine where a listener shares the port (bound
+// to every interface), the system then hands requests addressed to this card to this socket.
+class RequestEndpoint : public CServerEndpoint {
+ public:
+  bool OpenOnCard(const char* card, uint16_t port) {
+    // The open as a server gives the endpoint its repeat filter, which it keeps when reopened;
+    // the second open binds the socket to the card's address alone.
+    return Open(true, card, port) && Open(false, card, port);
+  }
+};
+
+std::string HostOrderText(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                address >> 8 & 0xFF, address & 0xFF);
+  return text;
+}
+
+void PrintTerminal(const LocalTerminal& terminal, const Card& card,
+                   const TerminalOptions& options) {
+  std::printf("vqscw-terminal: \"%.32s\" hwid %u advv %u on %s (%s), %zu source(s)\n",
+              terminal.name, terminal.hwid, terminal.advv, card.text.c_str(),
+              card.interface.c_str(), options.sources.size());
+  for (size_t slot = 0; slot < options.sources.size(); ++slot) {
+    const LocalSource& source = terminal.sources[slot];
+    std::string audio = "silent";
+    if (options.stream) {
+      audio = options.wav.empty()
+                  ? std::to_string(static_cast<int>(vqscw::tools::ToneFrequency(slot))) + " Hz"
+                  : options.wav;
+      audio += " to " + HostOrderText(vqscw::tools::PreviewGroup(source.psid)) + ":5004 and " +
+               HostOrderText(vqscw::tools::StreamGroup(source.fsid)) + ":5004";
+    }
+    std::printf("  S%03zu channel %u \"%s\" stream %u type %u: %s\n", slot + 1, source.psid,
+                source.name, source.fsid, source.fast, audio.c_str());
+  }
+  std::fflush(stdout);
+}
+
+bool StartStreams(const TerminalOptions& options, const LocalTerminal& terminal, const Card& card,
+                  const std::shared_ptr<const vqscw::tools::WavAudio>& wav,
+                  vqscw::tools::RtpStreamer* streamer, std::string* error) {
+  if (!streamer->Open(card.address, error)) return false;
+  for (size_t slot = 0; slot < options.sources.size(); ++slot) {
+    const LocalSource& source = terminal.sources[slot];
+    vqscw::tools::StreamSpec spec;
+    spec.preview_group = vqscw::tools::PreviewGroup(source.psid);
+    spec.stream_group = vqscw::tools::StreamGroup(source.fsid);
+    spec.l16_to_stream_group = source.fast == vqscw::tools::kStreamTypeL16;
+    if (wav != nullptr) {
+      spec.audio = std::make_unique<vqscw::tools::WavSource>(wav);
+    } else {
+      spec.audio = std::make_unique<vqscw::tools::ToneSource>(
+          vqscw::tools::ToneFrequency(static_cast<int>(slot)), vqscw::tools::kToneAmplitude);
+    }
+    streamer->Add(std::move(spec));
+  }
+  streamer->Start();
+  return true;
+}
+
+// Answers one received message: a request for the advertisement, or an allocation request.
+void Answer(CMessage* message, LocalTerminal* terminal, CMessageEndpoint* sender) {
+  const std::string from = HostOrderText(message->SourceAddress());
+  if (adv_Request(message, terminal) != 0) {
+    std::printf("full advertisement asked for by %s\n", from.c_str());
+    adv_advertise(sender, kAdvertisementGroup, kTerminalPort, terminal, kAdvertiseFull);
+  }
+  if (sac_Request(message, terminal) != 0) {
+    const uint64_t reference = message->GetU64(TAG_REFI);
+    std::printf("allocation request from %s answered\n", from.c_str());
+    sac_Announce(sender, kAdvertisementGroup, kTerminalPort, terminal, kAllocationAnnouncement,
+                 static_cast<uint32_t>(reference), static_cast<uint32_t>(reference >> 32));
+  }
+  std::fflush(stdout);
+}
+
+int Run(const TerminalOptions& options) {
+  Card card;
+  std::string error;
+  if (!vqscw::tools::ResolveCard(options.card, &card, &error)) {
+    std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
+    return vqscw::tools::kExitUsage;
+  }
+  std::shared_ptr<const vqscw::tools::WavAudio> wav;
+  if (options.stream && !options.wav.empty()) {
+    wav = vqscw::tools::LoadWav(options.wav, &error);
+    if (wav == nullptr) {
+      std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
+      return vqscw::tools::kExitUsage;
+    }
+  }
+  LocalTerminal terminal;
+  vqscw::tools::BuildLocalTerminal(options, card.address, &terminal);
+  dbg_adv = options.debug ? 1 : 0;
+  dbg_sac = options.debug ? 1 : 0;
+
+  CClientEndpoint sender;
+  RequestEndpoint requests;
+  if (!sender.Open(false, card.text.c_str(), 0) ||
+      !requests.OpenOnCard(card.text.c_str(), kTerminalPort)) {
+    std::fprintf(stderr, "vqscw-terminal: cannot open the endpoints on %s\n", card.text.c_str());
+    return kExitFailure;
+  }
+  vqscw::tools::RtpStreamer streamer;
+  if (options.stream && !StartStreams(options, terminal, card, wav, &streamer, &error)) {
+    std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  vqscw::tools::InstallStopHandlers();
+  PrintTerminal(terminal, card, options);
+
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point end = start + std::chrono::seconds(options.seconds);
+  adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
+  Clock::time_point next_short = start;
+  CMessage message;
+  while (!vqscw::tools::StopRequested()) {
+    Clock::time_point now = Clock::now();
+    if (options.seconds != 0 && now >= end) break;
+    if (now >= next_short) {
+      adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseShort);
+      if (sac_GarbageCollect(&terminal) != 0) {
+        sac_Announce(&sender, kAdvertisementGroup, kTerminalPort, &terminal,
+                     kAllocationAnnouncement, 0, 0);
+      }
+      next_short += kShortAdvertisementPeriod;
+      if (next_short <= now) next_short = now + kShortAdvertisementPeriod;  // after a stall
+      now = Clock::now();
+    }
+    auto wait = std::min(kMaxWait, std::chrono::duration_cast<milliseconds>(next_short - now));
+    if (options.seconds != 0) {
+      wait = std::min(wait, std::chrono::duration_cast<milliseconds>(end - now));
+    }
+    if (wait.count() < 0) wait = milliseconds(0);
+    if (requests.ReceiveMessage(&message, static_cast<uint32_t>(wait.count()))) {
+      Answer(&message, &terminal, &sender);
+    }
+  }
+  streamer.Stop();
+  std::printf("vqscw-terminal: stopped; %llu RTP packets sent\n",
+              static_cast<unsigned long long>(streamer.PacketsSent()));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // lines reach a pipe or file as they are printed
+  TerminalOptions options;
+  std::string error;
+  switch (vqscw::tools::ParseTerminalOptions(std::vector<std::string>(argv + 1, argv + argc),
+                                             &options, &error)) {
+    case vqscw::tools::ParseOutcome::kHelp:
+      std::fputs(vqscw::tools::TerminalUsage().c_str(), stdout);
+      return 0;
+    case vqscw::tools::ParseOutcome::kBadArguments:
+      std::fprintf(stderr, "vqscw-terminal: %s\nTry vqscw-terminal --help.\n", error.c_str());
+      return vqscw::tools::kExitUsage;
+    case vqscw::tools::ParseOutcome::kRun:
+      break;
+  }
+  return Run(options);
+}

@@ -1,0 +1,112 @@
+// A tool run by a test as a child process. Its standard output and error go to files the test
+// reads while it runs; a child still running when the object ends is killed.
+#ifndef TOOLS_TESTING_CHILD_PROCESS_H_
+#define TOOLS_TESTING_CHILD_PROCESS_H_
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vqscw::testing {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    Wait(std::chrono::milliseconds(0));
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  bool Start(const std::string& program, const std::vector<std::string>& args) {
+    std::string dir = "/tmp/vqscw-child-XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) return false;
+    dir_ = dir;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ + "/out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/err").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid_ > 0;
+  }
+
+  void Signal(int signal) const {
+    if (pid_ > 0) kill(pid_, signal);
+  }
+
+  // The child's exit status once it ends within `timeout`; -1 when it had to be killed, -2 when
+  // a signal ended it.
+  int Wait(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= end) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  }
+
+  // Waits up to `timeout` for `text` to appear in the standard output.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (Output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
+  std::string Output() const { return Read("/out"); }
+  std::string Errors() const { return Read("/err"); }
+
+ private:
+  std::string Read(const char* name) const {
+    std::ifstream in(dir_ + name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  pid_t pid_ = -1;
+  std::string dir_;
+};
+
+// Runs `program` with `args` to its end (killed after `timeout`) and gives its exit status.
+inline int RunToEnd(const std::string& program, const std::vector<std::string>& args,
+                    std::string* out, std::string* err,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  ChildProcess child;
+  if (!child.Start(program, args)) return -3;
+  const int status = child.Wait(timeout);
+  if (out != nullptr) *out = child.Output();
+  if (err != nullptr) *err = child.Errors();
+  return status;
+}
+
+}  // namespace vqscw::testing
+
+#endif  // TOOLS_TESTING_CHILD_PROCESS_H_

@@ -1,0 +1,22 @@
+// For tests and benchmarks: a program linking allocation_counter.cpp replaces the global
+// operator new and delete with versions that count the allocations made while counting is on.
+#ifndef VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
+#define VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
+
+namespace vqscw::testing {
+
+// Counts operator new calls (every form) from construction to destruction, on any thread. Only
+// one may exist at a time.
+class AllocationCounter {
+ public:
+  AllocationCounter();
+  ~AllocationCounter();
+  AllocationCounter(const AllocationCounter&) = delete;
+  AllocationCounter& operator=(const AllocationCounter&) = delete;
+
+  long count() const;
+};
+
+}  // namespace vqscw::testing
+
+#endif  // VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
