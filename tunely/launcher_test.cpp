@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "vqscwlib/platform/registry.h"
+#include "vqscwlib/selector/message_box.h"
 
 namespace tunely {
 namespace {
@@ -197,6 +198,32 @@ TEST_F(LauncherTest, TextsLongerThanTheirRoomReadAsMissing) {
   Launch(platform);
   EXPECT_EQ(g_seen.version, std::string(32, '9'));
   EXPECT_EQ(g_seen.access_list, std::string(260, 'a'));
+}
+
+// The program's own platform shows its boxes through the library's message box, captioned as the
+// window system captions a box given none. Run from a folder without the library, with none on
+// the search path, it reports the library missing.
+TEST_F(LauncherTest, ProgramPlatformBoxesGoThroughTheMessageBoxLayer) {
+  std::vector<std::pair<std::string, std::string>> boxes;
+  vqscw::ScopedMessageBoxRedirect redirect(
+      [&](const std::string& caption, const std::string& text) {
+        boxes.emplace_back(caption, text);
+      });
+  SystemLauncherPlatform().ShowMessage("text");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "Error");
+  EXPECT_EQ(boxes[0].second, "text");
+
+  if (void* installed = dlopen("libvqscwlib.so", RTLD_NOW | RTLD_LOCAL)) {
+    dlclose(installed);
+    GTEST_SKIP() << "a libvqscwlib.so is on the library search path";
+  }
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  Launch(SystemLauncherPlatform());
+  fs::current_path(before);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].second, "Library not found:\n\tlibvqscwlib.so");
 }
 
 std::string ReadFile(const fs::path& path) {

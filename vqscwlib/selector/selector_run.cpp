@@ -18,7 +18,10 @@ int RunSelector(QWidget* parent, SelectorSelection* selection, const SelectorOpt
                 const SelectorEnvironment& environment,
                 const std::function<void(SelectorDialog&)>& on_shown) {
   ApplicationScope application;
-  if (!application.usable()) return SELECTOR_FAILED;
+  if (!application.usable()) {
+    std::fputs("vqscwSelectorOpen2: no window system to show the selector on\n", stderr);
+    return SELECTOR_FAILED;
+  }
   SpyApi& spy_api = environment.spy_api ? *environment.spy_api : LibrarySpyApi();
 
   SelectorState state;
