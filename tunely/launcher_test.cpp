@@ -301,5 +301,24 @@ TEST_F(LauncherTest, RealSelectorShowsTheLaunchersCaption) {
   EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
+// A host without a QApplication on a machine without a window system: the selector reports a
+// failure instead of ending the host's process.
+TEST_F(LauncherTest, RealSelectorWithoutWindowSystemFailsInsteadOfEndingTheHost) {
+  ASSERT_EQ(QCoreApplication::instance(), nullptr);
+  const std::vector<std::string> names = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const std::string& name : names) {
+    if (const char* value = std::getenv(name.c_str())) saved.emplace_back(name, value);
+    unsetenv(name.c_str());
+  }
+  void* library = dlopen(VQSCW_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  auto open = reinterpret_cast<SelectorOpen2>(dlsym(library, "vqscwSelectorOpen2"));
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(open(nullptr, nullptr, nullptr), SELECTOR_FAILED);
+  EXPECT_EQ(QCoreApplication::instance(), nullptr);
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace tunely
