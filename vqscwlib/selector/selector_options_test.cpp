@@ -9,34 +9,6 @@ namespace {
 
 uintptr_t Text(const char* text) { return reinterpret_cast<uintptr_t>(text); }
 
-TEST(SelectorOptionsTest, NoListOrOnlyTheEndGiveDefaults) {
-  const SelectorOption only_end[] = {{0, 0}};
-  for (const SelectorOption* options : {static_cast<const SelectorOption*>(nullptr), only_end}) {
-    const SelectorOptions parsed = ParseSelectorOptions(options);
-    EXPECT_EQ(parsed.caption, "");
-    EXPECT_EQ(parsed.access_list, "");
-    EXPECT_EQ(parsed.icon, IconChoice::kClass);
-    EXPECT_EQ(parsed.frame_flags, 0u);
-  }
-}
-
-TEST(SelectorOptionsTest, VersionSuffixFollowsTheTitleOrStandsAlone) {
-  const SelectorOption with_title[] = {
-      {SELECTOR_OPT_VERSION, Text("2.1")}, {SELECTOR_OPT_TITLE, Text("Desk")}, {0, 0}};
-  EXPECT_EQ(ParseSelectorOptions(with_title).caption, "Desk - Version 2.1");
-
-  const SelectorOption alone[] = {{SELECTOR_OPT_VERSION, Text("2.1")}, {0, 0}};
-  EXPECT_EQ(ParseSelectorOptions(alone).caption, " - Version 2.1");
-
-  const SelectorOption empty_version[] = {
-      {SELECTOR_OPT_TITLE, Text("Desk")}, {SELECTOR_OPT_VERSION, Text("")}, {0, 0}};
-  EXPECT_EQ(ParseSelectorOptions(empty_version).caption, "Desk");
-
-  const SelectorOption null_version[] = {
-      {SELECTOR_OPT_TITLE, Text("Desk")}, {SELECTOR_OPT_VERSION, 0}, {0, 0}};
-  EXPECT_EQ(ParseSelectorOptions(null_version).caption, "Desk");
-}
-
 TEST(SelectorOptionsTest, LaterEntriesReplaceEarlierOnesAndTheWalkStopsAtTagZero) {
   const SelectorOption options[] = {{SELECTOR_OPT_TITLE, Text("First")},
                                     {SELECTOR_OPT_ACCESS_LIST, Text("1-5")},
