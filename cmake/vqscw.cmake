@@ -8,14 +8,22 @@ set(VQSCW_TEST_ENV
     "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config"
     "HOME=${CMAKE_BINARY_DIR}/test-home")
 
-# vqscw_add_test(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s])
-# Builds a GoogleTest executable against the library's internal archive and registers it.
+# vqscw_add_test(NAME name SOURCES a.cpp b.cpp [LIBS x y] [LABELS l] [TIMEOUT s]
+#                [PRIVATE_NETWORK])
+# Builds a GoogleTest executable against the library's internal archive and registers it. With
+# PRIVATE_NETWORK it runs in a network namespace of its own whose loopback carries multicast.
 function(vqscw_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "PRIVATE_NETWORK" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE vqscwlib_internal GTest::gtest GTest::gmock
                                           vqscw_test_main ${T_LIBS})
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_PRIVATE_NETWORK)
+    add_test(NAME ${T_NAME}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/testing/in_private_network.sh
+                     $<TARGET_FILE:${T_NAME}>)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

@@ -24,6 +24,8 @@ ChannelList::ChannelList(QWidget* parent) : QTreeWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSortingEnabled(false);
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
   setTextElideMode(Qt::ElideRight);
   header()->setStretchLastSection(false);
   header()->setSectionsClickable(true);
@@ -107,6 +109,8 @@ void ChannelList::sortRows(int column) {
     selected->setSelected(true);
   }
 }
+
+void ChannelList::startDrag(Qt::DropActions) { emit dragBegun(); }
 
 QRect ChannelList::cellRect(int row, int column, const QWidget* widget) const {
   const QTreeWidgetItem* item = topLevelItem(row);

@@ -53,6 +53,14 @@ class ChannelList : public QTreeWidget {
   // The cell's rectangle in the coordinates of `widget`, which must be an ancestor of the list.
   QRect cellRect(int row, int column, const QWidget* widget) const;
 
+ signals:
+  // The user began to drag the selected row (pressed it and moved the pointer far enough). The
+  // list starts no drag of its own.
+  void dragBegun();
+
+ protected:
+  void startDrag(Qt::DropActions supported) override;
+
  private:
   QHash<int32_t, QTreeWidgetItem*> by_channel_;
 };

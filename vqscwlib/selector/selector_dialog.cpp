@@ -23,6 +23,10 @@
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/message_box.h"
 #include "vqscwlib/selector/popup_combo.h"
+#include "vqscwlib/selector/preset_drag.h"
+#include "vqscwlib/selector/preview_api.h"
+#include "vqscwlib/selector/preview_panel.h"
+#include "vqscwlib/selector/preview_rules.h"
 #include "vqscwlib/selector/settings.h"
 #include "vqscwlib/selector/spy_api.h"
 #include "vqscwlib/selector/text_util.h"
@@ -32,7 +36,6 @@ namespace {
 
 // Width of the header image's right edge that is repeated where the dialog is wider.
 constexpr int kHeaderRepeatWidth = 32;
-constexpr int kVolumeRange = 100;
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
 QString ObjectName(int id) { return QString::number(id); }
@@ -66,17 +69,22 @@ SelectorDialog::SelectorDialog(SelectorState* state, const SelectorEnvironment& 
       state_(state),
       spy_api_(environment.spy_api ? environment.spy_api : &LibrarySpyApi()),
       cards_(environment.cards ? environment.cards : CardSource(&MachineCards)),
+      preview_api_(environment.preview_api ? environment.preview_api : &LibraryPreviewApi()),
       mailbox_([this] {
         QMetaObject::invokeMethod(
             this, [this] { takeReportedSources(); }, Qt::QueuedConnection);
       }) {
   buildControls();
+  panel_ = std::make_unique<PreviewPanel>(
+      state_, preview_api_, PreviewPanel::Controls{preview_, meter_, status_, volume_, list_});
   initialise();
 }
 
 SelectorDialog::~SelectorDialog() {
   // Destroying the children moves the focus; by then this dialog is no longer whole.
   disconnect(focus_connection_);
+  revokeDropTargets();
+  panel_.reset();
   releaseSpy();
 }
 
@@ -172,7 +180,7 @@ void SelectorDialog::buildControls() {
         edge->setGeometry(r.x, r.y, r.width, r.height);
         volume_ = new QSlider(Qt::Horizontal, edge);
         volume_->setObjectName(ObjectName(control.id));
-        volume_->setRange(0, kVolumeRange);
+        volume_->setRange(kVolumeMinPosition, kVolumeMaxPosition);
         volume_->setTickPosition(QSlider::NoTicks);
         volume_->setGeometry(edge->contentsRect());
         continue;
@@ -192,6 +200,7 @@ void SelectorDialog::buildControls() {
     if (!state_->standalone()) command(kIdTake);
   });
   connect(list_->header(), &QHeaderView::sectionClicked, this, &SelectorDialog::sortBy);
+  connect(list_, &ChannelList::dragBegun, this, &SelectorDialog::beginDrag);
   connect(filter_, &PopupCombo::popupClosed, this, &SelectorDialog::refill);
   connect(editor_, &PopupCombo::popupClosed, this, &SelectorDialog::focusListEndingEdit);
   connect(editor_, qOverload<int>(&QComboBox::activated), this,
@@ -202,7 +211,6 @@ void SelectorDialog::buildControls() {
   }
   focus_connection_ =
       connect(qApp, &QApplication::focusChanged, this, &SelectorDialog::onFocusChanged);
-  connect(&status_timer_, &QTimer::timeout, this, &SelectorDialog::updateStatus);
 }
 
 void SelectorDialog::initialise() {
@@ -219,6 +227,7 @@ void SelectorDialog::initialise() {
   if (state_->standalone()) {
     take_->hide();
     for (QPushButton* button : presets_) button->show();
+    registerDropTargets();
   }
 
   if (!state_->options.caption.empty()) {
@@ -237,9 +246,7 @@ void SelectorDialog::initialise() {
   setWindowFlags(flags);
 
   showLocalAddress();
-  volume_->setValue(kVolumeRange);
-
-  status_timer_.start(kStatusIntervalMs);
+  panel_->initialise();  // the trackbar and the status timer
 }
 
 void SelectorDialog::releaseSpy() {
@@ -264,7 +271,15 @@ void SelectorDialog::command(int id) {
     refill();
     return;
   }
-  if (id != kEndOk && id != kEndCancel) return;  // preview and preset buttons: inert here
+  if (id == kIdPreview) {
+    panel_->previewPressed();
+    return;
+  }
+  if (id >= kIdPreset1 && id <= kIdPreset8) {
+    panel_->presetPressed(id - kIdPreset1 + 1);
+    return;
+  }
+  if (id != kEndOk && id != kEndCancel) return;
 
   if (state_->edit_row != -1) {
     if (id == kEndCancel) state_->edit_row = -1;
@@ -283,7 +298,8 @@ void SelectorDialog::command(int id) {
       selection->name[name.size()] = '\0';
     }
   }
-  status_timer_.stop();
+  panel_->close();
+  revokeDropTargets();
   QDialog::done(id);
 }
 
@@ -417,6 +433,30 @@ void SelectorDialog::recomputePresets() {
       }
     }
   }
+}
+
+void SelectorDialog::presetDropped(int index, int32_t channel) {
+  if (index < 0 || index >= kPresetCount) return;
+  state_->presets[index] = channel;
+  StorePreset(index, channel);
+  recomputePresets();
+}
+
+void SelectorDialog::registerDropTargets() {
+  for (int i = 0; i < kPresetCount; ++i) {
+    drop_targets_[i] = std::make_unique<PresetDropTarget>(
+        presets_[i], i, [this](int index, int32_t channel) { presetDropped(index, channel); });
+  }
+}
+
+void SelectorDialog::revokeDropTargets() {
+  for (auto& target : drop_targets_) target.reset();
+}
+
+void SelectorDialog::beginDrag() {
+  const int row = list_->selectedRow();
+  if (row < 0) return;
+  DragChannel(list_, list_->channelAt(row));
 }
 
 void SelectorDialog::sortBy(int column) {
@@ -556,16 +596,6 @@ void SelectorDialog::openOwnSpy() {
   if (code != SPY_OK) {
     ShowMessageBox(kAccessListFailedCaption, AccessListFailureText(access_list, code));
   }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Status line.
-
-void SelectorDialog::updateStatus() {
-  if (state_->previewing != 0) return;
-  char text[64];
-  std::snprintf(text, sizeof text, kStatusReadyFormat, list_->rowCount());
-  status_->setText(QString::fromUtf8(text));
 }
 
 }  // namespace vqscw

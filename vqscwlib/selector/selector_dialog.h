@@ -1,6 +1,8 @@
 // The selector dialog: the channel list with its category filter and in-place editor, the card
 // label and menu, the owner-drawn buttons and the lower band of preset buttons, level meter,
-// status line and volume trackbar, all placed as the dialog template has them.
+// status line and volume trackbar, all placed as the dialog template has them. The lower band is
+// driven by a PreviewPanel; in standalone mode channels dragged from the list (or from another
+// program) onto a preset button assign that preset.
 //
 // The dialog runs on the thread of the QApplication. Sources reach it from the spy through a
 // SourceMailbox; rows change only on the dialog's thread.
@@ -10,9 +12,9 @@
 #include <QColor>
 #include <QDialog>
 #include <QImage>
-#include <QTimer>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,12 +33,16 @@ namespace vqscw {
 class ChannelList;
 class LevelMeter;
 class PopupCombo;
+class PresetDropTarget;
+class PreviewApi;
+class PreviewPanel;
 class SpyApi;
 
 // What the dialog reaches outside itself; tests stand fakes in.
 struct SelectorEnvironment {
-  SpyApi* spy_api = nullptr;  // null: the library's spy
-  CardSource cards;           // empty: the machine's network cards
+  SpyApi* spy_api = nullptr;          // null: the library's spy
+  CardSource cards;                   // empty: the machine's network cards
+  PreviewApi* preview_api = nullptr;  // null: the library's preview
 };
 
 // The port every spy of the dialog listens on.
@@ -44,8 +50,6 @@ constexpr uint16_t kSelectorSpyPort = 4001;
 
 // Texts of the dialog.
 constexpr char kAccessListFailedCaption[] = "Access list load failed";
-constexpr char kStatusReadyFormat[] = " Ready... channels found: %d";
-constexpr int kStatusIntervalMs = 1000;
 
 // The message box text for an access list that could not be applied.
 std::string AccessListFailureText(const std::string& access_list, uint32_t code);
@@ -59,11 +63,12 @@ class SelectorDialog : public QDialog {
   static constexpr int kEndCancel = kIdCancel;
 
   // Builds the dialog and runs its initialisation: columns, filter, presets from the settings
-  // store, the first refill, the mode's buttons, caption, icon, frame, card label and status
-  // timer. `state` must outlive the dialog; `state->spy` (may be null) is the spy that feeds it.
+  // store, the first refill, the mode's buttons and drop targets, caption, icon, frame, card
+  // label, volume trackbar and status timer. `state` must outlive the dialog; `state->spy` (may
+  // be null) is the spy that feeds it.
   SelectorDialog(SelectorState* state, const SelectorEnvironment& environment,
                  QWidget* parent = nullptr);
-  // Releases the spy (see releaseSpy()).
+  // Stops a preview still playing and releases the spy (see releaseSpy()).
   ~SelectorDialog() override;
 
   // Stops the spy from reporting to this dialog: the dialog's own spy is closed; a spy lent by
@@ -75,6 +80,14 @@ class SelectorDialog : public QDialog {
 
   // Empties the list and has the spy report its sources again, under the current filter.
   void refill();
+
+  // A channel dropped on preset button `index` + 1 (index 0 to 7; others are ignored): the
+  // preset holds the channel from now on, in the settings store too, and the Preset column and
+  // the preset buttons' captions show it.
+  void presetDropped(int index, int32_t channel);
+
+  // The lower band's controller.
+  PreviewPanel& previewPanel() { return *panel_; }
 
   // Pixels per dialog unit base of the dialog font.
   DialogBaseUnits baseUnits() const { return base_units_; }
@@ -99,6 +112,7 @@ class SelectorDialog : public QDialog {
   void takeReportedSources();
   void addOrUpdateRow(int32_t channel, const std::string& name);
   void recomputePresets();
+  void beginDrag();
   void sortBy(int column);
   void beginEdit(int row, int column);
   void endEdit();
@@ -112,11 +126,13 @@ class SelectorDialog : public QDialog {
   void chooseCard(uint32_t address);
   void openOwnSpy();
 
-  void updateStatus();
+  void registerDropTargets();
+  void revokeDropTargets();
 
   SelectorState* const state_;
   SpyApi* const spy_api_;
   const CardSource cards_;
+  PreviewApi* const preview_api_;
   SourceMailbox mailbox_;
 
   DialogBaseUnits base_units_{};
@@ -135,7 +151,8 @@ class SelectorDialog : public QDialog {
   QPushButton* refresh_ = nullptr;
   std::array<QPushButton*, kPresetCount> presets_{};
 
-  QTimer status_timer_;
+  std::unique_ptr<PreviewPanel> panel_;
+  std::array<std::unique_ptr<PresetDropTarget>, kPresetCount> drop_targets_;
   QMetaObject::Connection focus_connection_;
 
   bool editing_ = false;      // the editor is shown
