@@ -1,8 +1,10 @@
-// The selector with the library's own spy on loopback, fed by a software terminal and by a host
-// advertising many terminals at once. Runs in a network namespace of its own, so the fixed
-// advertisement port is the test's alone.
+// The selector with the library's own spy and preview on loopback, fed by a software terminal and
+// by a host advertising many terminals at once. Runs in a network namespace of its own, so the
+// fixed advertisement and stream ports are the test's alone.
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
@@ -15,9 +17,13 @@
 #include <vector>
 
 #include "tests/support/qtest_main.h"
+#include "tests/support/wav_audio.h"
 #include "tools/testing/child_process.h"
 #include "vqscwlib/host.h"
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/level_meter.h"
+#include "vqscwlib/selector/preview_api.h"
+#include "vqscwlib/selector/preview_rules.h"
 #include "vqscwlib/selector/selector_dialog.h"
 #include "vqscwlib/selector/spy_api.h"
 
@@ -43,7 +49,35 @@ struct LiveDialog {
   }
   ChannelList* List() { return dialog->findChild<ChannelList*>(QString::number(kIdList)); }
   QPushButton* Refresh() { return dialog->findChild<QPushButton*>(QString::number(kIdRefresh)); }
+  QPushButton* Preview() { return dialog->findChild<QPushButton*>(QString::number(kIdPreview)); }
+  LevelMeter* Meter() { return dialog->findChild<LevelMeter*>(QString::number(kIdMeter)); }
+  QLabel* Status() { return dialog->findChild<QLabel*>(QString::number(kIdStatus)); }
 };
+
+// The packet rate the status line shows for `channel`, or -1 while it shows something else.
+int ShownRate(const QString& status, int channel) {
+  static const QRegularExpression playing(
+      R"(^ Playing channel #(\d+) \.\.\. \d\d:\d\d:\d\d \(rate: (\d+) packets/s\)$)");
+  const QRegularExpressionMatch match = playing.match(status);
+  if (!match.hasMatch() || match.captured(1).toInt() != channel) return -1;
+  return match.captured(2).toInt();
+}
+
+// Whether every segment of both columns of the meter is lit in its colour.
+bool MeterFullyLit(LevelMeter* meter) {
+  const QImage shot = meter->grab().toImage();
+  for (MeterColumn column : {kMeterLeft, kMeterRight}) {
+    for (int segment = 0; segment < kMeterSegments; ++segment) {
+      const MeterRect r = SegmentRect({0, 0, shot.width(), shot.height()}, column, segment);
+      const Rgb want = SegmentColour(segment);
+      if (shot.pixelColor((r.left + r.right) / 2, (r.top + r.bottom) / 2) !=
+          QColor(want.red, want.green, want.blue)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 std::vector<std::string> TerminalArgs(const char* advv, const char* first_source) {
   return {"--card", "127.0.0.1",   "--name",   "Desk",       "--hwid",   "7",        "--advv",
@@ -75,6 +109,7 @@ class SelectorNetworkTest : public QObject {
   void init();
   void terminalChannelsAreListedAndUpdatedInPlace();
   void refreshWhileTheNetworkFloodsNeverBlocks();
+  void previewOfAStreamingChannelShowsItsRateLightsTheMeterAndPlaysItsTone();
 
  private:
   QTemporaryDir temp_;
@@ -149,6 +184,73 @@ void SelectorNetworkTest::refreshWhileTheNetworkFloodsNeverBlocks() {
   flood.join();
   QVERIFY(refreshes >= kMinRefreshes);
   QTRY_COMPARE_WITH_TIMEOUT(live.List()->rowCount(), kTerminals * kLocalSourceSlots, 5000);
+}
+
+// The terminal streams each source's tone (slot N: N x 500 Hz, -12 dBFS) in 1 ms packets; the
+// dialog previews the second slot's channel into a WAV file.
+void SelectorNetworkTest::previewOfAStreamingChannelShowsItsRateLightsTheMeterAndPlaysItsTone() {
+  constexpr int kChannel = 202;
+  testing::ChildProcess terminal;
+  QVERIFY(terminal.Start(VQSCW_TERMINAL_PATH,
+                         {"--card", "127.0.0.1", "--name", "Desk", "--source", "201:Alpha",
+                          "--source", "202:Bravo", "--seconds", "60"}));
+  QVERIFY(terminal.WaitForOutput("S002", std::chrono::seconds(5)));
+  LiveDialog live;
+  QVERIFY(live.Open());
+  QTRY_COMPARE_WITH_TIMEOUT(live.List()->rowCount(), 2, 3000);
+  live.List()->selectRow(live.List()->findRow(kChannel));
+
+  const QString wav = temp_.filePath("preview.wav");
+  qputenv("VQSCW_AUDIO_SINK", ("wavenc ! filesink location=" + wav).toUtf8());
+  // Press Preview half a second after a status update, so that two updates fall within the next
+  // two seconds, the second a whole second after the first.
+  live.Status()->setText(QString());
+  QTRY_VERIFY_WITH_TIMEOUT(!live.Status()->text().isEmpty(), 3000);
+  QTest::qWait(500);
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mouseClick(live.Preview(), Qt::LeftButton);
+  const qint64 started_ms = clock.elapsed();
+  qputenv("VQSCW_AUDIO_SINK", "fakesink");
+  QCOMPARE(live.Preview()->text(), QString("Stop"));
+
+  qint64 first_packet_ms = -1;
+  qint64 lit_ms = -1;
+  qint64 rate_ms = -1;
+  int rate = -1;
+  while (clock.elapsed() < 2000 && (lit_ms < 0 || rate_ms < 0)) {
+    QTest::qWait(5);
+    uint32_t elapsed = 0, packets = 0;
+    if (first_packet_ms < 0 && LibraryPreviewApi().GetStatistics(&elapsed, &packets) == S_OK &&
+        packets > 0) {
+      first_packet_ms = clock.elapsed();
+    }
+    if (lit_ms < 0 && MeterFullyLit(live.Meter())) lit_ms = clock.elapsed();
+    const int shown = ShownRate(live.Status()->text(), kChannel);
+    if (rate_ms < 0 && shown > 0) {
+      rate = shown;
+      rate_ms = clock.elapsed();
+    }
+  }
+  std::printf(
+      "Preview: button at Stop after %lld ms, first packet after %lld ms, meter lit after "
+      "%lld ms, status \"%s\" after %lld ms\n",
+      static_cast<long long>(started_ms), static_cast<long long>(first_packet_ms),
+      static_cast<long long>(lit_ms), qPrintable(live.Status()->text()),
+      static_cast<long long>(rate_ms));
+  QVERIFY(first_packet_ms >= 0);
+  QVERIFY(lit_ms >= 0);
+  QVERIFY(rate_ms >= 0);
+  QVERIFY2(rate >= 900 && rate <= 1100, qPrintable(QString::number(rate)));
+
+  QTest::mouseClick(live.Preview(), Qt::LeftButton);  // stop: the WAV file is complete
+  QCOMPARE(live.Preview()->text(), QString("Preview"));
+  const std::optional<testing::WavAudio> audio = testing::ReadWav24(wav.toStdString());
+  QVERIFY(audio.has_value());
+  QVERIFY(audio->left.size() >= 48000);
+  const double frequency = testing::ToneFrequency(audio->left, audio->rate);
+  std::printf("tone in the WAV file: %.2f Hz over %zu frames\n", frequency, audio->left.size());
+  QVERIFY2(std::abs(frequency - 1000) < 2, qPrintable(QString::number(frequency)));
 }
 
 VQSCW_QTEST_MAIN(SelectorNetworkTest)
