@@ -1,0 +1,95 @@
+// One selector of the drag-and-drop test between processes (preset_drag_processes_test.py): a
+// standalone dialog on the window system of the environment, listing the channels named on the
+// command line (a stand-in spy reports them), placed at a given screen position.
+//
+// Usage: preset_drag_peer X Y [CHANNEL...]
+// Once the dialog is on the screen it prints, one per line and in screen coordinates:
+//   row CHANNEL X Y     the middle of the row's Name cell
+//   preset N X Y        the middle of preset button N (1 to 8)
+//   list X Y            a spot of the list below its rows
+//   ready
+// and then "presets C1 C2 ... C8" whenever the presets change. It runs until it is killed.
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/fake_spy.h"
+#include "vqscwlib/selector/selector_dialog.h"
+
+using namespace vqscw;
+
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr int kSettleMs = 300;  // the window system has placed the window by then
+
+void PrintPoint(const char* what, const QPoint& point) {
+  std::printf("%s %d %d\n", what, point.x(), point.y());
+}
+
+void PrintPresets(const Presets& presets) {
+  std::printf("presets");
+  for (int32_t channel : presets) std::printf(" %d", channel);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s X Y [CHANNEL...]\n", argv[0]);
+    return 2;
+  }
+  const QPoint position(std::atoi(argv[1]), std::atoi(argv[2]));
+  int qt_argc = 1;
+  QApplication application(qt_argc, argv);
+
+  FakeSpy spy;
+  for (int i = 3; i < argc; ++i) {
+    spy.Hear(static_cast<uint32_t>(std::atoi(argv[i])), std::string("Channel ") + argv[i]);
+  }
+  SelectorState state;
+  SourceSpy* handle = nullptr;
+  spy.Open(&handle, 0, kSelectorSpyPort);
+  state.spy = handle;
+  SelectorDialog dialog(
+      &state, SelectorEnvironment{&spy, [] { return std::optional<CardList>(CardList{}); }});
+  dialog.show();
+
+  Presets shown = state.presets;
+  QTimer::singleShot(0, &dialog, [&] { dialog.move(position); });
+  QTimer::singleShot(kSettleMs, &dialog, [&] {
+    auto* list = dialog.findChild<ChannelList*>(QString::number(kIdList));
+    QWidget* viewport = list->viewport();
+    for (int row = 0; row < list->rowCount(); ++row) {
+      const std::string what = "row " + std::to_string(list->channelAt(row));
+      PrintPoint(what.c_str(),
+                 viewport->mapToGlobal(list->cellRect(row, kColumnName, viewport).center()));
+    }
+    for (int n = 1; n <= kPresetCount; ++n) {
+      auto* button = dialog.findChild<QPushButton*>(QString::number(kIdPreset1 + n - 1));
+      const std::string what = "preset " + std::to_string(n);
+      PrintPoint(what.c_str(), button->mapToGlobal(button->rect().center()));
+    }
+    PrintPoint("list",
+               viewport->mapToGlobal(QPoint(viewport->width() / 2, viewport->height() - 10)));
+    std::printf("ready\n");
+    std::fflush(stdout);
+  });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (state.presets == shown) return;
+    shown = state.presets;
+    PrintPresets(shown);
+  });
+  poll.start(kPollMs);
+  return application.exec();
+}
