@@ -39,11 +39,11 @@ std::string AddressText(uint32_t address) {
   return text;
 }
 
-bool ResolveCard(const std::string& spec, Card* card, std::string* error) {
+bool ResolveCard(const std::string& text, Card* card, std::string* error) {
   const std::vector<InterfaceAddress> addresses = ListAddresses();
   const InterfaceAddress* found = nullptr;
   in_addr parsed{};
-  if (spec.empty()) {
+  if (text.empty()) {
     for (const InterfaceAddress& entry : addresses) {
       if (!IsLoopback(entry.address)) {
         found = &entry;
@@ -51,22 +51,22 @@ bool ResolveCard(const std::string& spec, Card* card, std::string* error) {
       }
     }
     if (found == nullptr && !addresses.empty()) found = &addresses.front();
-  } else if (inet_pton(AF_INET, spec.c_str(), &parsed) == 1) {
+  } else if (inet_pton(AF_INET, text.c_str(), &parsed) == 1) {
     for (const InterfaceAddress& entry : addresses) {
       if (entry.address == parsed.s_addr) {
         found = &entry;
         break;
       }
     }
-    if (found == nullptr) *error = "no network interface has the address " + spec;
+    if (found == nullptr) *error = "no network interface has the address " + text;
   } else {
     for (const InterfaceAddress& entry : addresses) {
-      if (entry.name == spec) {
+      if (entry.name == text) {
         found = &entry;
         break;
       }
     }
-    if (found == nullptr) *error = "no network interface named " + spec + " has an IPv4 address";
+    if (found == nullptr) *error = "no network interface named " + text + " has an IPv4 address";
   }
   if (found == nullptr) {
     if (error->empty()) *error = "this machine has no IPv4 address";

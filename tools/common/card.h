@@ -15,11 +15,11 @@ struct Card {
   std::string interface;  // the interface that holds it ("eth0", "lo")
 };
 
-// Finds the card `spec` names: a dotted IPv4 address that one of this machine's interfaces holds,
-// or the name of an interface (its first IPv4 address). An empty spec picks the first address
+// Finds the card `text` names: a dotted IPv4 address that one of this machine's interfaces holds,
+// or the name of an interface (its first IPv4 address). An empty text picks the first address
 // outside 127.0.0.0/8, or loopback when the machine has no other. Returns false with a message
 // in *error when nothing matches.
-bool ResolveCard(const std::string& spec, Card* card, std::string* error);
+bool ResolveCard(const std::string& text, Card* card, std::string* error);
 
 // "a.b.c.d" of an address in network byte order as held in memory.
 std::string AddressText(uint32_t address);

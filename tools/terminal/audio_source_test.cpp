@@ -9,7 +9,7 @@
 namespace vqscw::tools {
 namespace {
 
-struct WavSpec {
+struct WavShape {
   uint16_t format = 1;
   uint16_t channels = 2;
   uint32_t rate = 48000;
@@ -18,23 +18,23 @@ struct WavSpec {
   uint16_t fmt_size = 16;
 };
 
-// A WAV file of `spec` holding `data`, with an odd-sized chunk before the samples.
-std::vector<uint8_t> Wav(const WavSpec& spec, const std::vector<uint8_t>& data) {
+// A WAV file of `shape` holding `data`, with an odd-sized chunk before the samples.
+std::vector<uint8_t> Wav(const WavShape& shape, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> file{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
   auto put = [&file](uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) file.push_back(static_cast<uint8_t>(value >> (8 * i)));
   };
-  const uint16_t block = static_cast<uint16_t>(spec.channels * spec.bits / 8);
-  put(spec.fmt_size, 4);
-  put(spec.fmt_size > 16 ? 0xFFFE : spec.format, 2);
-  put(spec.channels, 2);
-  put(spec.rate, 4);
-  put(spec.rate * block, 4);
+  const uint16_t block = static_cast<uint16_t>(shape.channels * shape.bits / 8);
+  put(shape.fmt_size, 4);
+  put(shape.fmt_size > 16 ? 0xFFFE : shape.format, 2);
+  put(shape.channels, 2);
+  put(shape.rate, 4);
+  put(shape.rate * block, 4);
   put(block, 2);
-  put(spec.bits, 2);
-  if (spec.fmt_size == 18) put(0, 2);
-  if (spec.fmt_size == 40) {
-    put(22, 2), put(spec.bits, 2), put(3, 4), put(spec.format, 2);
+  put(shape.bits, 2);
+  if (shape.fmt_size == 18) put(0, 2);
+  if (shape.fmt_size == 40) {
+    put(22, 2), put(shape.bits, 2), put(3, 4), put(shape.format, 2);
     file.insert(file.end(), 14, 0);
   }
   file.insert(file.end(), {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0, 'd', 'a', 't', 'a'});
@@ -66,9 +66,9 @@ TEST(WavTest, EverySampleFormatBecomesStereo24Bit) {
 TEST(WavTest, RefusesWhatItCannotPlayAndCutsADataChunkLongerThanTheFile) {
   std::string error;
   const std::vector<uint8_t> four{1, 2, 3, 4};
-  for (const WavSpec& bad :
-       {WavSpec{.rate = 44100}, WavSpec{.channels = 1, .bits = 8}, WavSpec{.format = 3, .bits = 16},
-        WavSpec{.channels = 0}, WavSpec{.fmt_size = 18}}) {
+  for (const WavShape& bad :
+       {WavShape{.rate = 44100}, WavShape{.channels = 1, .bits = 8},
+        WavShape{.format = 3, .bits = 16}, WavShape{.channels = 0}, WavShape{.fmt_size = 18}}) {
     EXPECT_EQ(ParseWav(Wav(bad, four), &error), nullptr);
   }
   EXPECT_EQ(ParseWav(Wav({}, {}), &error), nullptr);

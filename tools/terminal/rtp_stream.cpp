@@ -84,11 +84,11 @@ bool RtpStreamer::Open(uint32_t interface_address, std::string* error) {
   return true;
 }
 
-void RtpStreamer::Add(StreamSpec spec) {
+void RtpStreamer::Add(StreamSetup setup) {
   // Random starting numbers, as RTP asks, and an SSRC of each source's own.
   static std::random_device seed;
   std::mt19937 random(seed());
-  Stream stream{std::move(spec), {}};
+  Stream stream{std::move(setup), {}};
   stream.header.sequence = static_cast<uint16_t>(random());
   stream.header.timestamp = static_cast<uint32_t>(random());
   std::set<uint32_t> taken;
@@ -117,7 +117,7 @@ void RtpStreamer::Stop() {
 
 void RtpStreamer::SendPacket(Stream* stream, bool first) {
   int32_t samples[kFramesPerPacket * kChannels];
-  stream->spec.audio->Render(samples, kFramesPerPacket);
+  stream->setup.audio->Render(samples, kFramesPerPacket);
   uint8_t packet[kMaxRtpPacketBytes];
   RtpHeader header = stream->header;
   header.marker = first;  // the start of the talkspurt
@@ -137,11 +137,11 @@ void RtpStreamer::SendPacket(Stream* stream, bool first) {
       failures_.fetch_add(1, std::memory_order_relaxed);
     }
   };
-  send(stream->spec.preview_group, kPayloadTypeL24, 3);
-  if (stream->spec.l16_to_stream_group) {
-    send(stream->spec.stream_group, kPayloadTypeL16, 2);
+  send(stream->setup.preview_group, kPayloadTypeL24, 3);
+  if (stream->setup.l16_to_stream_group) {
+    send(stream->setup.stream_group, kPayloadTypeL16, 2);
   } else {
-    send(stream->spec.stream_group, kPayloadTypeL24, 3);
+    send(stream->setup.stream_group, kPayloadTypeL24, 3);
   }
 }
 

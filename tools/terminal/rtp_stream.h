@@ -42,7 +42,7 @@ struct RtpHeader {
 size_t WriteRtpPacket(const RtpHeader& header, const int32_t* samples, int frames,
                       int bytes_per_sample, uint8_t* out);
 
-struct StreamSpec {
+struct StreamSetup {
   uint32_t preview_group = 0;        // host order; 0: not sent
   uint32_t stream_group = 0;         // host order; 0: not sent
   bool l16_to_stream_group = false;  // 16-bit samples (payload 97) to the stream group
@@ -61,7 +61,7 @@ class RtpStreamer {
   // Opens the sending socket on the card `interface_address` (network order as held in memory).
   bool Open(uint32_t interface_address, std::string* error);
   // REQUIRES: not started.
-  void Add(StreamSpec spec);
+  void Add(StreamSetup setup);
   // Starts sending; the thread runs with every signal blocked, so signals reach the caller.
   void Start();
   void Stop();
@@ -72,7 +72,7 @@ class RtpStreamer {
 
  private:
   struct Stream {
-    StreamSpec spec;
+    StreamSetup setup;
     RtpHeader header;
   };
   void Run();

@@ -43,10 +43,10 @@ bool Number(const std::string& what, const std::string& text, uint64_t min, uint
   return false;
 }
 
-bool ParseSource(const std::string& spec, SourceOptions* source, std::string* error) {
-  const std::vector<std::string> parts = Split(spec, ':');
+bool ParseSource(const std::string& text, SourceOptions* source, std::string* error) {
+  const std::vector<std::string> parts = Split(text, ':');
   if (parts.size() > 5) {
-    *error = "a source is CHANNEL[:NAME[:STREAM-ID[:TYPE[:LABEL]]]], not \"" + spec + "\"";
+    *error = "a source is CHANNEL[:NAME[:STREAM-ID[:TYPE[:LABEL]]]], not \"" + text + "\"";
     return false;
   }
   uint64_t value = 0;
@@ -246,7 +246,7 @@ std::string TerminalUsage() {
           "  --advv N             advertisement version (default: the start time, so that\n"
           "                       listeners drop what they kept of an earlier run)\n"
           "  --udpc N             the \"UDPC\" value, 0 to 65535 (default: 0)\n"
-          "  --source SPEC        a source, SPEC = CHANNEL[:NAME[:STREAM-ID[:TYPE[:LABEL]]]]:\n"
+          "  --source DESC        a source, DESC = CHANNEL[:NAME[:STREAM-ID[:TYPE[:LABEL]]]]:\n"
           "                       channel 1 to 32767, name at most 16 bytes, stream id 1 to\n"
           "                       32767 (default: the channel), type (default: 2, 24-bit;\n"
           "                       3 is 16-bit), label at most 10 bytes. Up to 16, filling slots\n"

@@ -77,17 +77,17 @@ bool StartStreams(const TerminalOptions& options, const LocalTerminal& terminal,
   if (!streamer->Open(card.address, error)) return false;
   for (size_t slot = 0; slot < options.sources.size(); ++slot) {
     const LocalSource& source = terminal.sources[slot];
-    vqscw::tools::StreamSpec spec;
-    spec.preview_group = vqscw::tools::PreviewGroup(source.psid);
-    spec.stream_group = vqscw::tools::StreamGroup(source.fsid);
-    spec.l16_to_stream_group = source.fast == vqscw::tools::kStreamTypeL16;
+    vqscw::tools::StreamSetup setup;
+    setup.preview_group = vqscw::tools::PreviewGroup(source.psid);
+    setup.stream_group = vqscw::tools::StreamGroup(source.fsid);
+    setup.l16_to_stream_group = source.fast == vqscw::tools::kStreamTypeL16;
     if (wav != nullptr) {
-      spec.audio = std::make_unique<vqscw::tools::WavSource>(wav);
+      setup.audio = std::make_unique<vqscw::tools::WavSource>(wav);
     } else {
-      spec.audio = std::make_unique<vqscw::tools::ToneSource>(
+      setup.audio = std::make_unique<vqscw::tools::ToneSource>(
           vqscw::tools::ToneFrequency(static_cast<int>(slot)), vqscw::tools::kToneAmplitude);
     }
-    streamer->Add(std::move(spec));
+    streamer->Add(std::move(setup));
   }
   streamer->Start();
   return true;

@@ -93,7 +93,7 @@ class LoopbackTerminal {
   }
   bool ready() const { return requests_->Address().Port() == kAdvertisementRequestPort; }
   void Send(const CMessage& message) {
-    vqscw::testing::FrameSpec header;
+    vqscw::testing::FrameShape header;
     header.mode = KIND_DATAGRAM;
     header.sequence = ++sequence_;
     advertiser_.Send(NetAddress(0xEFC0FF03u, group_port_),

@@ -75,7 +75,7 @@ inline Bytes Ack(uint8_t verdict, uint32_t sequence, uint8_t mark = FRAME_MARK) 
   return ack;
 }
 
-struct FrameSpec {
+struct FrameShape {
   uint8_t type = FRAME_MESSAGE;
   uint8_t mode = KIND_MESSAGE;
   uint8_t version = PROTOCOL_VERSION;
@@ -85,17 +85,17 @@ struct FrameSpec {
   uint32_t h3 = 0;
 };
 
-inline Bytes Frame(const FrameSpec& spec, const Bytes& body = {}) {
+inline Bytes Frame(const FrameShape& shape, const Bytes& body = {}) {
   Bytes frame(kFrameHeaderSize + body.size(), 0);
   if (!body.empty()) std::memcpy(frame.data() + kFrameHeaderSize, body.data(), body.size());
-  frame[kFrameTypeOffset] = spec.type;
-  frame[kFrameModeOffset] = spec.mode;
-  frame[kFrameVersionOffset] = spec.version;
-  frame[kFrameMarkOffset] = spec.mark;
-  StoreBE32(frame.data() + kFrameSequenceOffset, spec.sequence);
-  StoreBE16(frame.data() + kFrameH1Offset, spec.h1);
-  StoreBE16(frame.data() + kFrameH2Offset, spec.h2);
-  StoreBE32(frame.data() + kFrameH3Offset, spec.h3);
+  frame[kFrameTypeOffset] = shape.type;
+  frame[kFrameModeOffset] = shape.mode;
+  frame[kFrameVersionOffset] = shape.version;
+  frame[kFrameMarkOffset] = shape.mark;
+  StoreBE32(frame.data() + kFrameSequenceOffset, shape.sequence);
+  StoreBE16(frame.data() + kFrameH1Offset, shape.h1);
+  StoreBE16(frame.data() + kFrameH2Offset, shape.h2);
+  StoreBE32(frame.data() + kFrameH3Offset, shape.h3);
   return frame;
 }
 
