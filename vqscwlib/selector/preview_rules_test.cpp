@@ -61,15 +61,6 @@ TEST(MeterTest, LevelsLightTheLowestSegments) {
   EXPECT_FALSE(SegmentLit(10, 0));
 }
 
-TEST(MeterTest, TwoGreenSixYellowTwoRed) {
-  for (int segment = 0; segment < kMeterSegments; ++segment) {
-    const Rgb want = segment < 2   ? Rgb{48, 192, 48}
-                     : segment < 8 ? Rgb{224, 224, 0}
-                                   : Rgb{224, 0, 0};
-    EXPECT_EQ(SegmentColour(segment), want) << segment;
-  }
-}
-
 TEST(MeterTest, SegmentsSitInTwoColumnsFromTheBottomUp) {
   const MeterRect meter = {0, 0, 18, 52};
   EXPECT_EQ(SegmentRect(meter, kMeterLeft, 0), (MeterRect{1, 47, 8, 51}));
