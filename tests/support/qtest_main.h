@@ -6,28 +6,12 @@
 
 #include <QApplication>
 #include <QTest>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 
-namespace vqscw {
-
-inline void PrepareQtTestEnvironment() {
-  if (std::getenv("VQSCW_REGISTRY") == nullptr) {
-    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-test-XXXXXX").string();
-    if (mkdtemp(dir.data()) != nullptr) {
-      setenv("VQSCW_REGISTRY", (dir + "/registry.db").c_str(), 1);
-    }
-  }
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("VQSCW_AUDIO_SINK", "fakesink", 0);
-}
-
-}  // namespace vqscw
+#include "tests/support/test_environment.h"
 
 #define VQSCW_QTEST_MAIN(TestClass)         \
   int main(int argc, char** argv) {         \
-    vqscw::PrepareQtTestEnvironment();      \
+    vqscw::PrepareTestEnvironment();        \
     QApplication application(argc, argv);   \
     TestClass test;                         \
     return QTest::qExec(&test, argc, argv); \
