@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/sample_advertisement.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/platform/byte_order.h"
@@ -21,20 +22,7 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 
-CMessage ShortAdvertisement() {
-  CFieldList term;
-  term.SetCode(Tag("INDI"));
-  term.SetU32(Tag("ADVV"), 17);
-  term.SetU16(Tag("HWID"), 0x0102);
-  term.SetU32(Tag("INIP"), 0x0501A8C0);
-  term.SetU16(Tag("UDPC"), 1);
-  term.SetU16(Tag("NUMS"), 4);
-  CMessage message;
-  message.SetCode(Tag("NEST"));
-  message.SetU8(Tag("ADVT"), 2);
-  message.SetList(Tag("TERM"), &term);
-  return message;
-}
+CMessage ShortAdvertisement() { return vqscw::bench::SampleAdvertisement(/*full=*/false); }
 
 uint16_t BoundPort(const CUdpSocket& socket) {
   sockaddr_in bound{};

@@ -27,12 +27,6 @@ void Usage(FILE* out) {
                "and prints the message.\n");
 }
 
-// The tag of source slot `slot`: "S001" to "S016".
-uint32_t SlotTag(int slot) {
-  return Tag("S000") +
-         static_cast<uint32_t>((slot / 100 % 10) << 16 | (slot / 10 % 10) << 8 | slot % 10);
-}
-
 CMessage SampleAdvertisement() {
   CFieldList term;
   term.SetCode(Tag("INDI"));
@@ -57,7 +51,7 @@ CMessage SampleAdvertisement() {
     source.SetU32(Tag("FSID"), 256 + slot);
     source.SetU8(Tag("FAST"), 2);
     source.SetBlob(Tag("PSNM"), sizeof name, name);
-    message.SetList(SlotTag(slot), &source);
+    message.SetList(SourceSlotTag(slot), &source);
   }
   return message;
 }

@@ -6,42 +6,19 @@
 
 #include "tools/spy/heard_table.h"
 #include "tools/spy/spy_report.h"
+#include "vqscwlib/protocol/source_table_testing.h"
 
 namespace vqscw::tools {
 namespace {
 
-struct AdvertisedSource {
-  int slot;
-  uint32_t psid;
-  uint32_t fsid;
-  uint8_t fast;
-  std::string name;
-};
+using AdvertisedSource = vqscw::testing::TestSource;
 
-// A full advertisement of terminal `hwid` at `inip` (network order) named `name`; slots 1 to 9.
+// A full advertisement of terminal `hwid` at `inip` (network order) named `name`.
 CMessage FullAdvertisement(uint16_t hwid, uint32_t inip, const std::string& name,
                            const std::vector<AdvertisedSource>& sources) {
-  CFieldList term;
-  term.SetCode(Tag("INDI"));
-  term.SetU32(Tag("ADVV"), 1);
-  term.SetU16(Tag("HWID"), hwid);
-  term.SetU32(Tag("INIP"), inip);
-  term.SetU16(Tag("NUMS"), static_cast<uint16_t>(sources.size()));
-  term.SetBlob(Tag("ATRN"), static_cast<uint16_t>(name.size()), name.data());
-  CMessage message;
-  message.SetCode(Tag("NEST"));
-  message.SetU8(Tag("ADVT"), 1);
-  message.SetList(Tag("TERM"), &term);
-  for (const AdvertisedSource& s : sources) {
-    CFieldList source;
-    source.SetCode(Tag("INDI"));
-    source.SetU32(Tag("PSID"), s.psid);
-    source.SetU32(Tag("FSID"), s.fsid);
-    source.SetU8(Tag("FAST"), s.fast);
-    source.SetBlob(Tag("PSNM"), static_cast<uint16_t>(s.name.size()), s.name.data());
-    message.SetList(Tag("S000") + static_cast<uint32_t>(s.slot), &source);
-  }
-  return message;
+  const vqscw::testing::TestTerminal terminal{hwid, inip, 1, static_cast<uint16_t>(sources.size()),
+                                              name};
+  return vqscw::testing::Advertisement(kAdvertisementFull, terminal, sources);
 }
 
 TEST(HeardTableTest, ReportsEachSourceOnceAndEachTerminalTheLibraryDrops) {

@@ -24,6 +24,8 @@ TEST(TagTest, TextAndTagConvertBothWays) {
   EXPECT_EQ(Tag("PSID"), 0x50534944u);
   EXPECT_EQ(SourceSlotTag(1), Tag("S001"));
   EXPECT_EQ(SourceSlotTag(16), Tag("S016"));
+  EXPECT_EQ(SourceSlotTag(100), Tag("S100"));
+  EXPECT_EQ(SourceSlotTag(999), Tag("S999"));
 }
 
 TEST(FieldListTest, SettingAnExistingTagReplacesTheFieldInPlace) {

@@ -1,7 +1,5 @@
 #include "vqscwlib/message/tags.h"
 
-#include <cstdio>
-
 uint32_t TextToTag(const char* text) {
   if (text == nullptr) return 0;
   uint32_t tag = 0;
@@ -19,10 +17,4 @@ char* TagToText(uint32_t tag, char* buffer) {
   buffer[3] = static_cast<char>(tag);
   buffer[4] = '\0';
   return buffer;
-}
-
-uint32_t SourceSlotTag(int slot) {
-  char text[16];
-  std::snprintf(text, sizeof text, "S%03d", slot);
-  return TextToTag(text);
 }

@@ -25,7 +25,11 @@ uint32_t TextToTag(const char* text);
 // characters) and returns `buffer`.
 char* TagToText(uint32_t tag, char* buffer);
 
-// The tag of the per-source list of source slot `slot` (1 to 16): "S001" to "S016".
-uint32_t SourceSlotTag(int slot);
+// The tag of the per-source list of source slot `slot` as "S%03d" spells it: "S001" to "S016"
+// for the slots in use (any 0 to 999).
+constexpr uint32_t SourceSlotTag(int slot) {
+  return Tag("S000") |
+         static_cast<uint32_t>((slot / 100 % 10) << 16 | (slot / 10 % 10) << 8 | slot % 10);
+}
 
 #endif  // VQSCWLIB_MESSAGE_TAGS_H_

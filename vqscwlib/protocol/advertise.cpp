@@ -17,7 +17,11 @@ int CountSlotsInUse(const LocalTerminal& terminal) {
   return count;
 }
 
-CFieldList TerminalList(const LocalTerminal& terminal, bool full) {
+}  // namespace
+
+namespace vqscw {
+
+CFieldList TerminalFields(const LocalTerminal& terminal, bool full) {
   CFieldList term;
   term.SetCode(Tag("INDI"));
   term.SetU32(Tag("ADVV"), terminal.advv);
@@ -29,7 +33,7 @@ CFieldList TerminalList(const LocalTerminal& terminal, bool full) {
   return term;
 }
 
-CFieldList SourceList(const LocalSource& source) {
+CFieldList SourceFields(const LocalSource& source) {
   CFieldList list;
   list.SetCode(Tag("INDI"));
   list.SetU32(Tag("PSID"), source.psid);
@@ -47,7 +51,6 @@ CFieldList SourceList(const LocalSource& source) {
   return list;
 }
 
-// A message with the advertisement's head: "ADVT" and the terminal.
 void BeginAdvertisement(CMessage* message, int advt, const CFieldList& term) {
   message->Clear();
   message->SetCode(Tag("NEST"));
@@ -55,7 +58,7 @@ void BeginAdvertisement(CMessage* message, int advt, const CFieldList& term) {
   message->SetList(Tag("TERM"), &term);
 }
 
-}  // namespace
+}  // namespace vqscw
 
 void adv_advertise(CMessageEndpoint* endpoint, uint32_t address, uint16_t port,
                    LocalTerminal* terminal, int mode) {
@@ -63,9 +66,9 @@ void adv_advertise(CMessageEndpoint* endpoint, uint32_t address, uint16_t port,
   terminal->sourceCount = static_cast<uint32_t>(CountSlotsInUse(*terminal));
   const NetAddress destination(address, port);
   const bool full = mode == kAdvertiseFull;
-  const CFieldList term = TerminalList(*terminal, full);
+  const CFieldList term = vqscw::TerminalFields(*terminal, full);
   CMessage message;
-  BeginAdvertisement(&message, mode, term);
+  vqscw::BeginAdvertisement(&message, mode, term);
   if (!full) {
     SendMsg(&message, endpoint, destination, dbg_adv);
     return;
@@ -79,13 +82,13 @@ void adv_advertise(CMessageEndpoint* endpoint, uint32_t address, uint16_t port,
   for (int slot = 0; slot < kLocalSourceSlots; ++slot) {
     const LocalSource& source = terminal->sources[slot];
     if (source.psid == 0) continue;
-    const CFieldList list = SourceList(source);
+    const CFieldList list = vqscw::SourceFields(source);
     message.SetList(SourceSlotTag(slot + 1), &list);
     if (++in_message < kSourcesPerAdvertisement) continue;
     SendMsg(&message, endpoint, destination, dbg_adv);
     in_message = 0;
     pending = slot + 1 < kLocalSourceSlots;
-    if (pending) BeginAdvertisement(&message, mode, term);
+    if (pending) vqscw::BeginAdvertisement(&message, mode, term);
   }
   if (pending) SendMsg(&message, endpoint, destination, dbg_adv);
 }
