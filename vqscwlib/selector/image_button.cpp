@@ -4,12 +4,12 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <utility>
+#include "vqscwlib/selector/artwork.h"
 
 namespace vqscw {
 
-ImageButton::ImageButton(const QString& text, QPixmap image, QWidget* parent)
-    : QPushButton(text, parent), image_(std::move(image)) {}
+ImageButton::ImageButton(const QString& text, int cell, QWidget* parent)
+    : QPushButton(text, parent), cell_(cell) {}
 
 void ImageButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -25,6 +25,11 @@ void ImageButton::paintEvent(QPaintEvent*) {
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
   }
 
+  const qreal ratio = devicePixelRatioF();
+  if (ratio != image_ratio_) {
+    image_ = ButtonCellAt(cell_, ratio);
+    image_ratio_ = ratio;
+  }
   painter.drawPixmap(inside.left() + kImageInset, inside.top() + kImageInset, image_);
 
   inside.setLeft(inside.left() + kTextIndent);

@@ -102,7 +102,6 @@ void SelectorDialog::buildControls() {
 
   header_ = HeaderImage();
   background_ = BackgroundColourOf(header_);
-  const QImage strip = ButtonStrip();
 
   for (const ControlTemplate& control : DialogControls()) {
     const PixelRect r = ControlRect(control, base_units_);
@@ -145,7 +144,7 @@ void SelectorDialog::buildControls() {
         const int cell = control.id == kIdTake      ? kCellTake
                          : control.id == kIdPreview ? kCellPreview
                                                     : kCellRefresh;
-        auto* button = new ImageButton(text, ButtonCell(strip, cell), this);
+        auto* button = new ImageButton(text, cell, this);
         button->setAutoDefault(false);
         widget = button;
         QPushButton*& slot = control.id == kIdTake      ? take_
@@ -348,11 +347,21 @@ void SelectorDialog::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), background_);
     return;
   }
-  painter.drawImage(0, 0, header_);
-  const QRect right_edge(header_.width() - kHeaderRepeatWidth, 0, kHeaderRepeatWidth,
-                         header_.height());
+  const qreal ratio = devicePixelRatioF();
+  if (ratio != header_ratio_) {
+    header_at_ratio_ = HeaderImageAt(ratio);
+    if (header_at_ratio_.isNull()) header_at_ratio_ = header_;
+    header_ratio_ = ratio;
+  }
+  // Sizes in points are the bitmap's; the image drawn may have more pixels per point.
+  const QImage& image = header_at_ratio_;
+  const qreal scale = image.width() / qreal(header_.width());
+  const QRectF whole(0, 0, header_.width(), header_.height());
+  painter.drawImage(whole, image);
+  const QRectF right_edge((header_.width() - kHeaderRepeatWidth) * scale, 0,
+                          kHeaderRepeatWidth * scale, image.height());
   for (int x = header_.width(); x < width; x += kHeaderRepeatWidth) {
-    painter.drawImage(QPoint(x, 0), header_, right_edge);
+    painter.drawImage(QRectF(x, 0, kHeaderRepeatWidth, header_.height()), image, right_edge);
   }
   if (height > header_.height()) {
     painter.fillRect(0, header_.height(), width, height - header_.height(), background_);

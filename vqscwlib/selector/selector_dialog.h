@@ -136,7 +136,9 @@ class SelectorDialog : public QDialog {
   SourceMailbox mailbox_;
 
   DialogBaseUnits base_units_{};
-  QImage header_;
+  QImage header_;           // the bitmap: its size in points, and the background colour
+  QImage header_at_ratio_;  // the header as drawn for header_ratio_ device pixels per point
+  qreal header_ratio_ = 0;
   QColor background_;
 
   ChannelList* list_ = nullptr;
