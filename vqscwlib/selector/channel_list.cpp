@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 #include <algorithm>
 #include <vector>
 
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/selector/channel_rules.h"
+#include "vqscwlib/selector/focus_mark.h"
 
 namespace vqscw {
 namespace {
@@ -116,6 +118,30 @@ void ChannelList::sortRows(int column) {
 }
 
 void ChannelList::startDrag(Qt::DropActions) { emit dragBegun(); }
+
+void ChannelList::paintEvent(QPaintEvent* event) {
+  QTreeWidget::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(viewport());
+  DrawFocusMark(&painter, viewport()->rect(), palette());
+}
+
+// The mark lines the whole viewport: it is drawn anew when the focus comes or goes, and after a
+// scroll, which would otherwise move it with the rows.
+void ChannelList::focusInEvent(QFocusEvent* event) {
+  QTreeWidget::focusInEvent(event);
+  viewport()->update();
+}
+
+void ChannelList::focusOutEvent(QFocusEvent* event) {
+  QTreeWidget::focusOutEvent(event);
+  viewport()->update();
+}
+
+void ChannelList::scrollContentsBy(int dx, int dy) {
+  QTreeWidget::scrollContentsBy(dx, dy);
+  if (hasFocus()) viewport()->update();
+}
 
 void ChannelList::keyPressEvent(QKeyEvent* event) {
   // The view takes a space for selecting; within a search it is part of a name typed.

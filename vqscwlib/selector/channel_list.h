@@ -70,6 +70,11 @@ class ChannelList : public QTreeWidget {
  protected:
   void startDrag(Qt::DropActions supported) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // Marks the keyboard focus along the inside of the list, also while it has no rows.
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   QHash<int32_t, QTreeWidgetItem*> by_channel_;

@@ -2,9 +2,8 @@
 
 #include <qdrawutil.h>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 #include "vqscwlib/selector/artwork.h"
+#include "vqscwlib/selector/focus_mark.h"
 
 namespace vqscw {
 
@@ -18,12 +17,7 @@ void ImageButton::paintEvent(QPaintEvent*) {
   qDrawWinButton(&painter, inside, palette(), isDown(), &face);
   inside.adjust(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth);
 
-  if (hasFocus()) {
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.rect = inside;
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-  }
+  if (hasFocus()) DrawFocusMark(&painter, inside, palette());
 
   const qreal ratio = devicePixelRatioF();
   if (ratio != image_ratio_) {
