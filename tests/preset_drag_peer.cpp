@@ -3,7 +3,9 @@
 // command line (a stand-in spy reports them), placed at a given screen position.
 //
 // Usage: preset_drag_peer X Y [CHANNEL...]
-// Once the dialog is on the screen it prints, one per line and in screen coordinates:
+// Once the dialog is on the screen at that position it prints, one per line and in screen
+// coordinates:
+//   window ID X Y       its X window and the window's top left corner
 //   row CHANNEL X Y     the middle of the row's Name cell
 //   preset N X Y        the middle of preset button N (1 to 8)
 //   list X Y            a spot of the list below its rows
@@ -28,7 +30,6 @@ using namespace vqscw;
 namespace {
 
 constexpr int kPollMs = 50;
-constexpr int kSettleMs = 300;  // the window system has placed the window by then
 
 void PrintPoint(const char* what, const QPoint& point) {
   std::printf("%s %d %d\n", what, point.x(), point.y());
@@ -64,9 +65,12 @@ int main(int argc, char** argv) {
       &state, SelectorEnvironment{&spy, [] { return std::optional<CardList>(CardList{}); }});
   dialog.show();
 
-  Presets shown = state.presets;
-  QTimer::singleShot(0, &dialog, [&] { dialog.move(position); });
-  QTimer::singleShot(kSettleMs, &dialog, [&] {
+  // The dialog centres itself when shown; it is moved once it is on the screen, and its points
+  // are printed once it is exposed where it was moved to. (The test also asks the X server where
+  // the window is before it sends any pointer event.)
+  bool placed = false;
+  auto print_points = [&] {
+    PrintPoint(("window " + std::to_string(dialog.winId())).c_str(), dialog.mapToGlobal(QPoint()));
     auto* list = dialog.findChild<ChannelList*>(QString::number(kIdList));
     QWidget* viewport = list->viewport();
     for (int row = 0; row < list->rowCount(); ++row) {
@@ -83,9 +87,20 @@ int main(int argc, char** argv) {
                viewport->mapToGlobal(QPoint(viewport->width() / 2, viewport->height() - 10)));
     std::printf("ready\n");
     std::fflush(stdout);
-  });
+  };
+  Presets shown = state.presets;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!placed) {
+      QWindow* window = dialog.windowHandle();
+      if (window == nullptr || !window->isExposed()) return;
+      if (dialog.pos() != position) {
+        dialog.move(position);
+        return;
+      }
+      placed = true;
+      print_points();
+    }
     if (state.presets == shown) return;
     shown = state.presets;
     PrintPresets(shown);

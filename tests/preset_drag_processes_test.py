@@ -19,8 +19,26 @@ import time
 
 SKIP = 77
 WAIT_S = 10  # for the X server and a selector to come up
+STOP_S = 5  # for the X server to end after SIGTERM
 KEY_ESCAPE = 0xFF1B
+IS_VIEWABLE = 2  # an XWindowAttributes map_state
 P, I, U = ctypes.c_void_p, ctypes.c_int, ctypes.c_ulong
+
+
+class WindowAttributes(ctypes.Structure):
+    """Xlib's XWindowAttributes."""
+    _fields_ = [("x", I), ("y", I), ("width", I), ("height", I), ("border_width", I),
+                ("depth", I), ("visual", P), ("root", U), ("class_", I), ("bit_gravity", I),
+                ("win_gravity", I), ("backing_store", I), ("backing_planes", U),
+                ("backing_pixel", U), ("save_under", I), ("colormap", U), ("map_installed", I),
+                ("map_state", I), ("all_event_masks", ctypes.c_long),
+                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                ("override_redirect", I), ("screen", P)]
+
+
+# Errors about windows that went away are answered as failed calls, not by Xlib's default handler
+# (which ends the process).
+X_ERROR_HANDLER = ctypes.CFUNCTYPE(I, P, P)(lambda display, event: 0)
 
 
 class Pointer:
@@ -34,12 +52,34 @@ class Pointer:
         self.x11.XFlush.argtypes = self.x11.XCloseDisplay.argtypes = [P]
         self.x11.XKeysymToKeycode.argtypes = [P, U]
         self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x11.XDefaultRootWindow.argtypes = [P]
+        self.x11.XDefaultRootWindow.restype = U
+        self.x11.XGetWindowAttributes.argtypes = [P, U, ctypes.POINTER(WindowAttributes)]
+        self.x11.XTranslateCoordinates.argtypes = [P, U, U, I, I, ctypes.POINTER(I),
+                                                   ctypes.POINTER(I), ctypes.POINTER(U)]
+        self.x11.XSetErrorHandler(X_ERROR_HANDLER)
         self.xtst.XTestFakeMotionEvent.argtypes = [P, I, I, I, U]
         self.xtst.XTestFakeButtonEvent.argtypes = self.xtst.XTestFakeKeyEvent.argtypes = [
             P, ctypes.c_uint, I, U]
         self.display = self.x11.XOpenDisplay(display.encode())
         if not self.display:
             raise RuntimeError("cannot open display " + display)
+
+    def close(self):
+        self.x11.XCloseDisplay(self.display)
+
+    def window_shown(self, window, origin):
+        """Whether the X server has `window` mapped with its top left corner at `origin`."""
+        attributes = WindowAttributes()
+        if not self.x11.XGetWindowAttributes(self.display, window, ctypes.byref(attributes)):
+            return False
+        x, y, child = I(), I(), U()
+        return (attributes.map_state == IS_VIEWABLE and
+                self.x11.XTranslateCoordinates(self.display, window,
+                                               self.x11.XDefaultRootWindow(self.display), 0, 0,
+                                               ctypes.byref(x), ctypes.byref(y),
+                                               ctypes.byref(child)) != 0 and
+                (x.value, y.value) == origin)
 
     def _flush(self, pause):
         self.x11.XFlush(self.display)
@@ -75,15 +115,20 @@ class Peer:
         self.process = subprocess.Popen([program, str(x), str(y)] + [str(c) for c in channels],
                                         stdout=subprocess.PIPE, env=env)
         self.pending = b""
+        self.ended = False
+        self.window = None
         self.points = {}
         self.presets = None
         self.ready = False
 
     def read(self, timeout):
         """Takes in what the process prints within `timeout` seconds, returning at the first
-        line."""
+        chunk; at the end of its output, sets `ended`."""
         ready, _, _ = select.select([self.process.stdout], [], [], max(0, timeout))
-        chunk = os.read(self.process.stdout.fileno(), 4096) if ready else b""
+        if not ready:
+            return
+        chunk = os.read(self.process.stdout.fileno(), 4096)
+        self.ended = not chunk
         self.pending += chunk
         while b"\n" in self.pending:
             line, self.pending = self.pending.split(b"\n", 1)
@@ -94,15 +139,15 @@ class Peer:
                 self.ready = True
             elif words[0] == "presets":
                 self.presets = [int(v) for v in words[1:]]
+            elif words[0] == "window":
+                self.window = (int(words[1]), (int(words[2]), int(words[3])))
             else:
                 self.points[" ".join(words[:-2])] = (int(words[-2]), int(words[-1]))
-        return bool(chunk)
 
     def wait(self, done, seconds):
         end = time.monotonic() + seconds
-        while not done() and time.monotonic() < end:
-            if not self.read(end - time.monotonic()) and self.process.poll() is not None:
-                break
+        while not done() and not self.ended and time.monotonic() < end:
+            self.read(end - time.monotonic())
         return done()
 
     def presets_after(self, seconds, want=None):
@@ -114,22 +159,63 @@ class Peer:
     def stop(self):
         self.process.kill()
         self.process.wait()
+        self.process.stdout.close()
+
+
+def wait_until(done, seconds, pause=0.02):
+    """Whether `done()` holds within `seconds`, asking every `pause` seconds."""
+    end = time.monotonic() + seconds
+    while not done():
+        if time.monotonic() >= end:
+            return False
+        time.sleep(pause)
+    return True
+
+
+def read_line(fd, seconds):
+    """What the other end writes to `fd` up to its first newline (or its end) within `seconds`;
+    the writer may hand over one line in several writes."""
+    text = b""
+    end = time.monotonic() + seconds
+    while b"\n" not in text:
+        ready, _, _ = select.select([fd], [], [], max(0, end - time.monotonic()))
+        chunk = os.read(fd, 64) if ready else b""
+        if not chunk:
+            break
+        text += chunk
+    return text
+
+
+def stop_x_server(server):
+    """Ends the X server with SIGTERM, so that it removes its socket and lock file; kills it when
+    it does not end in time."""
+    server.terminate()
+    try:
+        server.wait(STOP_S)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
 
 
 def start_x_server():
     """An Xvfb on a free display number, and that display's name."""
     read_end, write_end = os.pipe()
+    log = tempfile.TemporaryFile()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1400x700x24",
                                "-nolisten", "tcp"], pass_fds=(write_end,),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                              stdout=subprocess.DEVNULL, stderr=log)
     os.close(write_end)
-    ready, _, _ = select.select([read_end], [], [], WAIT_S)
-    number = os.read(read_end, 16).strip() if ready else b""
+    # Xvfb writes the number once it takes connections; it ends when it cannot write the rest of
+    # the line, so the pipe stays open until the newline is in.
+    line = read_line(read_end, WAIT_S)
     os.close(read_end)
-    if not number.isdigit():
-        server.kill()
-        server.wait()
-        raise RuntimeError("Xvfb did not start")
+    number = line.strip()
+    if not line.endswith(b"\n") or not number.isdigit() or server.poll() is not None:
+        stop_x_server(server)
+        log.seek(0)
+        raise RuntimeError("Xvfb did not start (it wrote %r): %s" % (
+            line, log.read().decode(errors="replace").strip()))
+    log.close()
     return server, ":" + number.decode()
 
 
@@ -147,8 +233,13 @@ def main():
         return SKIP
 
     results = []
-    server, display = start_x_server()
+    try:
+        server, display = start_x_server()
+    except RuntimeError as error:
+        print("FAIL: %s" % error)
+        return 1
     peers = []
+    pointer = None
     try:
         with tempfile.TemporaryDirectory() as temp:
             def env_for(name):
@@ -163,6 +254,11 @@ def main():
             if not all(peer.wait(lambda p=peer: p.ready, WAIT_S) for peer in peers):
                 raise RuntimeError("a selector did not come up")
             pointer = Pointer(display)
+            # The selectors' windows are where they said, as the X server sees it, before any
+            # pointer event is sent.
+            if not all(wait_until(lambda p=peer: pointer.window_shown(*p.window), WAIT_S)
+                       for peer in peers):
+                raise RuntimeError("a selector's window is not where it said")
 
             # Escape during the drag cancels it; a window that does not take the format gets
             # nothing.
@@ -185,8 +281,9 @@ def main():
     finally:
         for peer in peers:
             peer.stop()
-        server.kill()
-        server.wait()
+        if pointer is not None:
+            pointer.close()
+        stop_x_server(server)
     failed = 0
     for name, got, want in results:
         print("%s: %s" % ("PASS" if got == want else "FAIL", name))
