@@ -12,6 +12,7 @@ import ctypes
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -22,7 +23,21 @@ WAIT_S = 10  # for the X server and a selector to come up
 STOP_S = 5  # for the X server to end after SIGTERM
 KEY_ESCAPE = 0xFF1B
 IS_VIEWABLE = 2  # an XWindowAttributes map_state
+PR_SET_PDEATHSIG = 1
 P, I, U = ctypes.c_void_p, ctypes.c_int, ctypes.c_ulong
+
+
+def ends_with_this_test(sig):
+    """A child's step before it runs its program: it gets `sig` when this test's process ends,
+    also when the test is killed (a time-out), so no X server or selector outlives it."""
+    parent = os.getpid()
+    libc = ctypes.CDLL(None, use_errno=True)
+
+    def arrange():
+        libc.prctl(PR_SET_PDEATHSIG, sig)
+        if os.getppid() != parent:  # the test ended before the child could ask
+            os.kill(os.getpid(), sig)
+    return arrange
 
 
 class WindowAttributes(ctypes.Structure):
@@ -113,7 +128,8 @@ class Peer:
 
     def __init__(self, program, env, x, y, channels):
         self.process = subprocess.Popen([program, str(x), str(y)] + [str(c) for c in channels],
-                                        stdout=subprocess.PIPE, env=env)
+                                        stdout=subprocess.PIPE, env=env,
+                                        preexec_fn=ends_with_this_test(signal.SIGKILL))
         self.pending = b""
         self.ended = False
         self.window = None
@@ -203,7 +219,8 @@ def start_x_server():
     log = tempfile.TemporaryFile()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1400x700x24",
                                "-nolisten", "tcp"], pass_fds=(write_end,),
-                              stdout=subprocess.DEVNULL, stderr=log)
+                              stdout=subprocess.DEVNULL, stderr=log,
+                              preexec_fn=ends_with_this_test(signal.SIGTERM))
     os.close(write_end)
     # Xvfb writes the number once it takes connections; it ends when it cannot write the rest of
     # the line, so the pipe stays open until the newline is in.
