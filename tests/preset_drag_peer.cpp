@@ -10,8 +10,15 @@
 //   preset N X Y        the middle of preset button N (1 to 8)
 //   list X Y            a spot of the list below its rows
 //   ready
-// and then "presets C1 C2 ... C8" whenever the presets change. It runs until it is killed.
+// and then, as they happen:
+//   presets C1 C2 ... C8   the presets changed
+//   drag started           a drag out of this dialog runs
+//   drag action A          the drop action the drag would end in changed (1: copy, 0: none)
+//   drag ended             the drag is over
+// It runs until it is killed.
 #include <QApplication>
+#include <QDrag>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -89,8 +96,21 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   };
   Presets shown = state.presets;
-  QTimer poll;
+  QPointer<QDrag> drag;
+  auto print_line = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  QTimer poll;  // it also runs in a drag's own event loop
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (QDrag* running = dialog.findChild<QDrag*>(); running != nullptr && running != drag) {
+      drag = running;
+      print_line("drag started");
+      QObject::connect(running, &QDrag::actionChanged, [&](Qt::DropAction action) {
+        print_line("drag action " + std::to_string(static_cast<int>(action)));
+      });
+      QObject::connect(running, &QObject::destroyed, [&] { print_line("drag ended"); });
+    }
     if (!placed) {
       QWindow* window = dialog.windowHandle();
       if (window == nullptr || !window->isExposed()) return;

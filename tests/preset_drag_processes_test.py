@@ -9,6 +9,7 @@ one fails, 77 (skipped) without Xvfb or the XTest library.
 Usage: preset_drag_processes_test.py PEER_PROGRAM
 """
 import ctypes
+import itertools
 import os
 import select
 import shutil
@@ -22,6 +23,7 @@ SKIP = 77
 WAIT_S = 10  # for the X server and a selector to come up
 STOP_S = 5  # for the X server to end after SIGTERM
 KEY_ESCAPE = 0xFF1B
+COPY_ACTION = 1  # Qt::CopyAction, as the selectors print it
 IS_VIEWABLE = 2  # an XWindowAttributes map_state
 PR_SET_PDEATHSIG = 1
 P, I, U = ctypes.c_void_p, ctypes.c_int, ctypes.c_ulong
@@ -100,25 +102,31 @@ class Pointer:
         self.x11.XFlush(self.display)
         time.sleep(pause)
 
-    def drag(self, start, end, escape=False):
-        """Presses at `start`, moves to `end` in steps and releases there, after Escape when
-        `escape`."""
+    def press_and_move(self, start, end):
+        """Presses the button at `start` and moves to `end` in steps, at a hand's pace."""
         self.xtst.XTestFakeMotionEvent(self.display, -1, start[0], start[1], 0)
-        self._flush(0.2)
-        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
         self._flush(0.1)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
+        self._flush(0.05)
         steps = 20
         for i in range(1, steps + 1):
             self.xtst.XTestFakeMotionEvent(self.display, -1,
                                            start[0] + (end[0] - start[0]) * i // steps,
                                            start[1] + (end[1] - start[1]) * i // steps, 0)
-            self._flush(0.03)
-        time.sleep(0.2)
-        if escape:
-            code = self.x11.XKeysymToKeycode(self.display, KEY_ESCAPE)
-            self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
-            self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
-            self._flush(0.2)
+            self._flush(0.02)
+
+    def nudge(self, point, step):
+        """Moves one pixel off `point` and back, as a hand resting there would."""
+        self.xtst.XTestFakeMotionEvent(self.display, -1, point[0] + step % 2, point[1], 0)
+        self._flush(0)
+
+    def press_escape(self):
+        code = self.x11.XKeysymToKeycode(self.display, KEY_ESCAPE)
+        self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self._flush(0)
+
+    def release(self):
         self.xtst.XTestFakeButtonEvent(self.display, 1, 0, 0)
         self._flush(0)
 
@@ -136,6 +144,8 @@ class Peer:
         self.points = {}
         self.presets = None
         self.ready = False
+        self.dragging = False  # a drag out of this selector runs
+        self.drag_action = None  # what it would end in, as it last said
 
     def read(self, timeout):
         """Takes in what the process prints within `timeout` seconds, returning at the first
@@ -155,6 +165,12 @@ class Peer:
                 self.ready = True
             elif words[0] == "presets":
                 self.presets = [int(v) for v in words[1:]]
+            elif words == ["drag", "started"]:
+                self.dragging, self.drag_action = True, None
+            elif words == ["drag", "ended"]:
+                self.dragging = False
+            elif words[:2] == ["drag", "action"]:
+                self.drag_action = int(words[2])
             elif words[0] == "window":
                 self.window = (int(words[1]), (int(words[2]), int(words[3])))
             else:
@@ -277,22 +293,58 @@ def main():
                        for peer in peers):
                 raise RuntimeError("a selector's window is not where it said")
 
+            def drag(start, end, before_release):
+                """Drags from `start` to `end` out of the source selector and releases the
+                button there once `before_release()` is done; the drag is over on return."""
+                pointer.press_and_move(start, end)
+                if not source.wait(lambda: source.dragging, WAIT_S):
+                    raise RuntimeError("the drag did not start")
+                before_release(end)
+                pointer.release()
+                if not source.wait(lambda: not source.dragging, WAIT_S):
+                    raise RuntimeError("the drag did not end")
+
+            def until_taken(end):
+                """Rests on `end` until the window there has told the source it takes the data
+                (releasing earlier, before the window system's exchange is done, drops
+                nothing)."""
+                deadline = time.monotonic() + WAIT_S
+                for step in itertools.count():
+                    if source.drag_action == COPY_ACTION or time.monotonic() >= deadline:
+                        break
+                    pointer.nudge(end, step)
+                    source.wait(lambda: source.drag_action == COPY_ACTION, 0.1)
+                if source.drag_action != COPY_ACTION:
+                    raise RuntimeError("the drop target did not take the drag")
+
+            def escape(end):
+                pointer.press_escape()
+                if not source.wait(lambda: not source.dragging, WAIT_S):
+                    raise RuntimeError("Escape did not end the drag")
+
+            def rest(end):
+                """Rests on `end` for as long as a window that takes the data needs to say so."""
+                for step in range(5):
+                    pointer.nudge(end, step)
+                    source.wait(lambda: source.drag_action == COPY_ACTION, 0.1)
+
             # Escape during the drag cancels it; a window that does not take the format gets
             # nothing.
-            pointer.drag(source.points["row 101"], target.points["preset 4"], escape=True)
-            results.append(("escape cancels the drag", target.presets_after(1.0), None))
-            pointer.drag(source.points["row 101"], target.points["list"])
-            results.append(("the list takes no drop", target.presets_after(1.0), None))
+            drag(source.points["row 101"], target.points["preset 4"], escape)
+            results.append(("escape cancels the drag", target.presets_after(0.5), None))
+            drag(source.points["row 101"], target.points["list"], rest)
+            results.append(("the list takes no drop", target.presets_after(0.5), None))
+            results.append(("the list refuses the drag", source.drag_action or None, None))
 
             # Dropped on preset button 3 of the other process: that process's preset 3 holds it.
             want = [1, 2, 142, 4, 5, 6, 7, 8]
-            pointer.drag(source.points["row 142"], target.points["preset 3"])
-            results.append(("drop on another process", target.presets_after(3.0, want), want))
+            drag(source.points["row 142"], target.points["preset 3"], until_taken)
+            results.append(("drop on another process", target.presets_after(WAIT_S, want), want))
             results.append(("the source's presets stay", source.presets_after(0.2), None))
 
             want = [1, 2, 3, 4, 5, 6, 7, 101]
-            pointer.drag(source.points["row 101"], source.points["preset 8"])
-            results.append(("drop within one process", source.presets_after(3.0, want), want))
+            drag(source.points["row 101"], source.points["preset 8"], until_taken)
+            results.append(("drop within one process", source.presets_after(WAIT_S, want), want))
     except RuntimeError as error:
         results.append((str(error), False, True))
     finally:
