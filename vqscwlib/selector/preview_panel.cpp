@@ -7,6 +7,8 @@
 #include <string>
 
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/control_help.h"
+#include "vqscwlib/selector/dialog_template.h"
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/preview_api.h"
 #include "vqscwlib/selector/preview_rules.h"
@@ -91,6 +93,8 @@ void PreviewPanel::updateStatus() {
     text = PlayingStatus(state_->previewing, elapsed_ms, packets, &state_->last_packet_count);
   } else {
     text = ReadyStatus(controls_.list->rowCount());
+    // While idle the line carries its default tooltip; a preview may put its own meanwhile.
+    controls_.status->setToolTip(QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
   }
   controls_.status->setText(QString::fromUtf8(text));
 }
@@ -99,6 +103,7 @@ void PreviewPanel::OnProgress(int step, void* user) {
   auto* panel = static_cast<PreviewPanel*>(user);
   if (const char* text = PreviewButtonText(step)) {
     panel->controls_.preview->setText(QString::fromLatin1(text));
+    panel->controls_.preview->setAccessibleName(QString::fromLatin1(PreviewButtonName(step)));
     // Shown at once: the start runs on this thread and the next step may take a while.
     panel->controls_.preview->repaint();
   }

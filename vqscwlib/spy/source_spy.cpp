@@ -73,6 +73,8 @@ struct SourceSpy {
   vqscw::SpyTable table GUARDED_BY(lock);
   SourceCallback callback GUARDED_BY(lock) = nullptr;
   void* user GUARDED_BY(lock) = nullptr;
+  TerminalRemovedCallback removed GUARDED_BY(lock) = nullptr;
+  void* removed_user GUARDED_BY(lock) = nullptr;
   // Set until the first access list is given: with an empty list it lets every source pass.
   bool allow_all GUARDED_BY(lock) = true;
   vqscw::AccessList access_list GUARDED_BY(lock);
@@ -136,6 +138,16 @@ int ReportNewSource(SpySource* source, void* user) {
   spy->lock.AssertHeld();  // advspy_Register runs under the spy's lock
   if (spy->callback != nullptr) Report(spy, *source, spy->callback, spy->user);
   return 0;
+}
+
+// The table's removal hook: tells the watching client.
+void ReportRemoval(const SpyTerminal& terminal, vqscw::SpyTable::Removal why, void* user) {
+  auto* spy = static_cast<SourceSpy*>(user);
+  spy->lock.AssertHeld();  // the table is only changed under the spy's lock
+  if (spy->removed != nullptr) {
+    spy->removed(spy, &terminal, why == vqscw::SpyTable::Removal::kExpired ? 1 : 0,
+                 spy->removed_user);
+  }
 }
 
 void Listen(SourceSpy* spy) {
@@ -305,6 +317,16 @@ uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* us
     handle->callback = callback;
     handle->user = user;
   }
+  return SPY_OK;
+}
+
+uint32_t SourceSpyWatchRemovals(SourceSpy* handle, TerminalRemovedCallback callback, void* user) {
+  if (handle == nullptr) return SPY_E_HANDLE;
+  vqscw::MutexLock lock(&handle->lock);
+  if (handle->magic != SOURCE_SPY_MAGIC) return SPY_E_HANDLE;
+  handle->removed = callback;
+  handle->removed_user = user;
+  handle->table.set_removal_hook(callback == nullptr ? nullptr : &ReportRemoval, handle);
   return SPY_OK;
 }
 

@@ -81,6 +81,18 @@ uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* us
 uint32_t SourceSpyVisitTable(SourceSpy* handle, void (*visit)(const SpyTerminal* first, void* user),
                              void* user);
 
+// Called when a terminal's record leaves the spy's table: `expired` is nonzero when it was
+// silent for the terminal lifetime, zero when its advertisement changed (its sources are then
+// reported again as the new advertisement fills them). Runs on the listening thread with the
+// spy's lock held, under the same rules as a SourceCallback; `terminal` is valid only during the
+// call.
+typedef void (*TerminalRemovedCallback)(SourceSpy* spy, const SpyTerminal* terminal, int expired,
+                                        void* user);
+
+// Sets (null: clears) the callback told of terminals leaving the table. Used by tools; not
+// exported.
+uint32_t SourceSpyWatchRemovals(SourceSpy* handle, TerminalRemovedCallback callback, void* user);
+
 // Stores the interface address the spy was opened on. Not exported.
 uint32_t SourceSpyGetInterface(SourceSpy* handle, uint32_t* address);
 

@@ -144,8 +144,27 @@ class SourceSpyTest : public ::testing::Test {
   Collector collector_;
 };
 
+// What a removal watcher was told, as "HWID expired" or "HWID replaced"; filled on the
+// listening thread.
+struct Removals {
+  static void Callback(SourceSpy*, const SpyTerminal* terminal, int expired, void* user) {
+    auto* self = static_cast<Removals*>(user);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->seen.push_back(std::to_string(terminal->hwid) + (expired ? " expired" : " replaced"));
+  }
+  std::vector<std::string> Seen() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return seen;
+  }
+  std::mutex mutex;
+  std::vector<std::string> seen;
+};
+
 TEST_F(SourceSpyTest, HearsATerminalEndToEnd) {
   ASSERT_EQ(SourceSpyEnumerate(spy_, &Collector::Callback, &collector_, 1), SPY_OK);
+  Removals removals;
+  ASSERT_EQ(SourceSpyWatchRemovals(spy_, &Removals::Callback, &removals), SPY_OK);
+  const std::string hwid = std::to_string(terminal_.description.hwid);
   terminal_.Send(Advertisement(kAdvertisementShort, terminal_.description));
   ASSERT_TRUE(terminal_.AwaitRequest());
   terminal_.SendFull(11, "Sixteen chars..!");
@@ -195,6 +214,7 @@ TEST_F(SourceSpyTest, HearsATerminalEndToEnd) {
   terminal_.Send(Advertisement(kAdvertisementShort, terminal_.description));
   ASSERT_TRUE(terminal_.AwaitRequest());
   EXPECT_TRUE(Enumerated(spy_).empty());
+  EXPECT_EQ(removals.Seen(), std::vector<std::string>{hwid + " replaced"});
   terminal_.SendFull(21);
   ASSERT_TRUE(collector_.WaitFor(5));
   EXPECT_EQ(collector_.Take()[0].info.channel, 21u);
@@ -205,6 +225,8 @@ TEST_F(SourceSpyTest, HearsATerminalEndToEnd) {
   EXPECT_EQ(Enumerated(spy_).size(), 5u);
   clock_.Advance(1);
   EXPECT_TRUE(Eventually([&] { return Enumerated(spy_).empty(); }, 3s));
+  EXPECT_EQ(removals.Seen(), (std::vector<std::string>{hwid + " replaced", hwid + " expired"}));
+  EXPECT_EQ(SourceSpyWatchRemovals(nullptr, nullptr, nullptr), SPY_E_HANDLE);
 }
 
 TEST_F(SourceSpyTest, TwoSpiesOnTheSameCardAndPortBothHearTheGroup) {

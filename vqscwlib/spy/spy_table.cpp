@@ -19,7 +19,12 @@ int SpyTable::Register(const CMessage& advertisement, CMessageEndpoint* requeste
                                request_port_);
 }
 
-int SpyTable::GarbageCollect() { return CollectExpiredTerminals(&first_, this); }
+int SpyTable::GarbageCollect() {
+  collecting_ = true;
+  const int removed = CollectExpiredTerminals(&first_, this);
+  collecting_ = false;
+  return removed;
+}
 
 void SpyTable::Release() {
   ReleaseSourceTable(&first_);
@@ -75,6 +80,9 @@ bool SpyTable::Insert(SpyTerminal* terminal) {
 }
 
 void SpyTable::Erase(SpyTerminal* terminal) {
+  if (removal_hook_ != nullptr) {
+    removal_hook_(*terminal, collecting_ ? Removal::kExpired : Removal::kReplaced, removal_user_);
+  }
   if (count_ == 0) return;
   const size_t mask = capacity_ - 1;
   size_t hole = Home(Key(terminal->hwid, terminal->inip));

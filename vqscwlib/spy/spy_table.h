@@ -17,6 +17,14 @@ namespace vqscw {
 
 class SpyTable final : private TerminalDirectory {
  public:
+  // Why a terminal's record leaves the table.
+  enum class Removal {
+    kExpired,   // silent for the terminal lifetime; dropped by a collection
+    kReplaced,  // its advertisement version changed; a new record follows at once
+  };
+  // Called with the record just before it is unlinked and released.
+  using RemovalHook = void (*)(const SpyTerminal& terminal, Removal why, void* user);
+
   SpyTable() = default;
   ~SpyTable() override { Release(); }
   SpyTable(const SpyTable&) = delete;
@@ -35,6 +43,13 @@ class SpyTable final : private TerminalDirectory {
 
   // The port requests for full advertisements go to; tests point it at a scripted terminal.
   void set_request_port(uint16_t port) { request_port_ = port; }
+
+  // Sets (or, with null, clears) the hook told of every record that leaves the table through
+  // Register or GarbageCollect; Release tells it nothing. It runs inside those calls.
+  void set_removal_hook(RemovalHook hook, void* user) {
+    removal_hook_ = hook;
+    removal_user_ = user;
+  }
 
  private:
   struct Entry {
@@ -66,6 +81,9 @@ class SpyTable final : private TerminalDirectory {
   bool has_earliest_ = false;
   uint32_t earliest_ = 0;
   uint16_t request_port_ = kAdvertisementRequestPort;
+  RemovalHook removal_hook_ = nullptr;
+  void* removal_user_ = nullptr;
+  bool collecting_ = false;  // set during GarbageCollect: removals then are expiries
 };
 
 }  // namespace vqscw

@@ -122,4 +122,39 @@ TEST(SpyTableTest, ShortAdvertisementOfAKnownTerminalDecodesAndRegistersWithoutA
   EXPECT_EQ(changed, 0);
 }
 
+// Every record that leaves the table is told to the removal hook once, with why; records
+// released with the table are not.
+TEST(SpyTableTest, RemovalHookTellsExpiriesAndReplacementsButNotRelease) {
+  vqscw::FakeClock clock;
+  std::vector<std::string> removals;
+  {
+    vqscw::SpyTable table;
+    table.set_removal_hook(
+        [](const SpyTerminal& t, vqscw::SpyTable::Removal why, void* user) {
+          static_cast<std::vector<std::string>*>(user)->push_back(
+              std::to_string(t.hwid) +
+              (why == vqscw::SpyTable::Removal::kExpired ? " expired" : " replaced"));
+        },
+        &removals);
+    TestTerminal a{1, 0x0100007Fu, 1, 2, "A"};
+    const TestTerminal b{2, 0x0200007Fu, 1, 2, "B"};
+    table.Register(Advertisement(1, a, vqscw::testing::NumberedSources(1, 2, 10)), nullptr, nullptr,
+                   nullptr);
+    table.Register(Advertisement(1, b, vqscw::testing::NumberedSources(1, 2, 20)), nullptr, nullptr,
+                   nullptr);
+    a.advv = 2;  // a restarted terminal: its old record goes
+    table.Register(Advertisement(1, a, vqscw::testing::NumberedSources(1, 2, 10)), nullptr, nullptr,
+                   nullptr);
+    EXPECT_EQ(removals, std::vector<std::string>{"1 replaced"});
+
+    clock.Advance(20000);
+    table.Register(Advertisement(2, a), nullptr, nullptr, nullptr);  // a stays heard
+    clock.Advance(10001);  // b was last heard 30001 ms ago
+    EXPECT_EQ(table.GarbageCollect(), 1);
+    EXPECT_EQ(removals, (std::vector<std::string>{"1 replaced", "2 expired"}));
+    ASSERT_EQ(table.size(), 1u);
+  }
+  EXPECT_EQ(removals.size(), 2u);  // the release of `a` with the table is not a removal
+}
+
 }  // namespace
