@@ -3,7 +3,9 @@
 // fields than they hold, and the largest advertisements, allocation requests, texts and files,
 // each in the input format of the target. The messages are built and encoded by the library.
 //
-//   vqscw_fuzz_seeds TARGET FOLDER   (an unknown target writes nothing)
+//   vqscw_fuzz_seeds TARGET FOLDER
+//
+// A target it has no seeds for is an error (exit 1), so that no target runs without them.
 #include <unistd.h>
 
 #include <algorithm>
@@ -354,6 +356,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Seeds seeds = SeedsFor(argv[1]);
+  if (seeds.empty()) {
+    std::fprintf(stderr, "%s: no seeds for %s\n", argv[0], argv[1]);
+    return 1;
+  }
   std::error_code error;
   std::filesystem::create_directories(argv[2], error);
   for (const auto& [name, bytes] : seeds) {
