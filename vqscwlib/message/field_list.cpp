@@ -7,6 +7,9 @@ namespace {
 
 constexpr uint32_t kCursorUnset = 0xFFFF;
 constexpr uint32_t kMaxFields = 0xFFFF;  // the count is a 16-bit word
+// A nested list kept for reuse keeps its field array only up to this size; a larger one, which
+// only a list of unusual size needed, is freed, so what a decoder holds on to stays small.
+constexpr uint32_t kMaxKeptSpareCapacity = 64;
 
 Field* NewSlots(uint32_t count) {
   if (count == 0) return nullptr;
@@ -89,7 +92,11 @@ void CFieldList::Clear() {
     if (field.type == FIELD_LIST && field.data != nullptr) {
       // Kept for the next Decode instead of freed; its own nested lists go to its spares.
       auto* nested = static_cast<CFieldList*>(field.data);
-      nested->Clear();
+      if (nested->capacity_ > kMaxKeptSpareCapacity) {
+        nested->DiscardArray();
+      } else {
+        nested->Clear();
+      }
       nested->next_spare_ = spare_;
       spare_ = nested;
       field.data = nullptr;

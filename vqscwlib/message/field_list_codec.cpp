@@ -20,6 +20,7 @@ namespace {
 constexpr uint32_t kMaxEncoding = 0xFFFF;  // every size and offset of the codec is 16-bit
 constexpr uint32_t kListHeaderSize = 6;    // code and count
 constexpr uint32_t kFieldHeaderSize = 5;   // tag and type
+constexpr uint32_t kMinFieldSize = 6;      // tag, type and the smallest value (a U8)
 
 // Bytes after the type byte that hold the value or the length word.
 uint32_t ValueHeaderSize(uint8_t type) {
@@ -164,6 +165,9 @@ uint16_t CFieldList::DecodeAtDepth(const uint8_t* data, uint32_t length, int dep
   if (length < kListHeaderSize) return 0;
   const uint16_t n = LoadBE16(data + 4);
   if (n == 0) return kListHeaderSize;
+  // A count the body cannot hold is refused before room is made for it: a few bytes claiming
+  // 65535 fields would otherwise cost an array of that many, for each nested list of a datagram.
+  if (kListHeaderSize + uint64_t{kMinFieldSize} * n > length) return 0;
   if (capacity_ < n) {
     delete[] fields_;
     fields_ = new (std::nothrow) Field[n]();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vqscwlib/message/field_list.h"
+#include "vqscwlib/message/message.h"
 #include "vqscwlib/message/message_testing.h"
 #include "vqscwlib/message/tags.h"
 
@@ -281,6 +282,71 @@ TEST(CodecTest, ReusedListDecodesWithoutGrowing) {
   EXPECT_EQ(list.capacity(), 40u);  // sized once from the declared count
   ASSERT_EQ(DecodeExact(&list, {'R', 'E', 'A', 'D', 0, 0}), 6);
   EXPECT_EQ(list.capacity(), 40u);
+}
+
+// A body of a few bytes that claims 65535 fields is refused before the decoder makes room for
+// them; a datagram of thousands of such nested lists once took gigabytes.
+TEST(CodecTest, CountTheBodyCannotHoldIsRefusedWithoutMakingRoomForIt) {
+  CFieldList list(0, CFieldList::kDefaultGrowth);
+  EXPECT_EQ(DecodeExact(&list, {'R', 'E', 'A', 'D', 0xFF, 0xFF}), 0);
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.capacity(), 0u);
+  // Two U8 fields need 12 bytes after the head: 17 are one short, 18 are enough.
+  Bytes two = {'R', 'E', 'A', 'D', 0, 2, 'A', 'A', 'A', 'A', 7, 1, 'B', 'B', 'B', 'B', 7, 2};
+  EXPECT_EQ(DecodeExact(&list, Bytes(two.begin(), two.end() - 1)), 0);
+  EXPECT_EQ(list.capacity(), 0u);
+  EXPECT_EQ(DecodeExact(&list, two), two.size());
+  EXPECT_EQ(list.GetU8(Tag("BBBB")), 2);
+
+  // 5000 nested lists, each claiming 65535 fields: decodes as 5000 empty lists, and no list
+  // grew an array for them.
+  constexpr int kNested = 5000;
+  Bytes body = {
+      'N', 'E', 'S', 'T', static_cast<uint8_t>(kNested >> 8), static_cast<uint8_t>(kNested & 0xFF)};
+  for (int i = 0; i < kNested; ++i) {
+    const Bytes field = {'L', 'I', 'S', 'T', 6, 0, 6, 'I', 'N', 'D', 'I', 0xFF, 0xFF};
+    body.insert(body.end(), field.begin(), field.end());
+  }
+  CMessage message;
+  ASSERT_EQ(DecodeExact(&message, body), body.size());
+  ASSERT_EQ(message.Count(), kNested);
+  const CFieldList* nested = message.GetList(Tag("LIST"));
+  ASSERT_NE(nested, nullptr);
+  EXPECT_EQ(nested->Count(), 0);
+  EXPECT_EQ(nested->capacity(), 0u);
+}
+
+// Nested lists are kept for the next decode, but not the field array of an unusually large one:
+// otherwise each datagram could leave another kept list holding thousands of fields.
+TEST(CodecTest, NestedListKeptForReuseLetsGoOfALargeFieldArray) {
+  CFieldList large(8000, CFieldList::kDefaultGrowth);
+  large.SetCode(Tag("INDI"));
+  for (uint32_t i = 0; i < 8000; ++i) large.SetU8(0x46000000u + i, 1);
+  CFieldList small;
+  small.SetCode(Tag("INDI"));
+  for (uint32_t i = 0; i < 12; ++i) small.SetU8(0x46000000u + i, 1);
+
+  CMessage first;
+  first.SetCode(Tag("NEST"));
+  first.SetList(Tag("S001"), &large);
+  CMessage second;
+  second.SetCode(Tag("NEST"));
+  second.SetList(Tag("S001"), &small);
+  CMessage third;
+  third.SetCode(Tag("NEST"));
+  third.SetList(Tag("S001"), &small);
+
+  CMessage received;  // reused, as the spy reuses its message
+  ASSERT_EQ(DecodeExact(&received, EncodeList(first)), EncodeList(first).size());
+  ASSERT_EQ(received.GetList(Tag("S001"))->capacity(), 8000u);
+  ASSERT_EQ(DecodeExact(&received, EncodeList(second)), EncodeList(second).size());
+  EXPECT_EQ(received.GetList(Tag("S001"))->Count(), 12);
+  EXPECT_EQ(received.GetList(Tag("S001"))->capacity(), 12u);  // not the 8000 of before
+  // A list of ordinary size keeps its array from one decode to the next.
+  const CFieldList* kept = received.GetList(Tag("S001"));
+  ASSERT_EQ(DecodeExact(&received, EncodeList(third)), EncodeList(third).size());
+  EXPECT_EQ(received.GetList(Tag("S001")), kept);
+  EXPECT_EQ(received.GetList(Tag("S001"))->capacity(), 12u);
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ constexpr const char* kDefaultSink = "autoaudiosink";
 // The renderer plays each block when it arrives; this is the margin granted for its way through
 // the pipeline before the sink counts it late.
 constexpr GstClockTime kRenderLatency = 20 * GST_MSECOND;
+// How long Stop waits for the end of the stream to pass through the sink, so that a sink writing
+// a file can finish it (wavenc writes the sizes into its header then). A sink that never gets
+// there only delays the stop by this much.
+constexpr int kEndOfStreamWaitMs = 300;
 
 std::atomic<AudioBlockObserver> g_block_observer{nullptr};
 std::atomic<void*> g_block_observer_user{nullptr};
@@ -241,6 +245,8 @@ GstAudioRenderer::GstAudioRenderer() : pin_(new InputPin(this)) {}
 GstAudioRenderer::~GstAudioRenderer() {
   {
     MutexLock lock(&mu_);
+    running_.store(false, std::memory_order_release);
+    EndStream();  // a renderer released while running still finishes its sink
     DestroyPipeline();
   }
   delete pin_;
@@ -375,15 +381,18 @@ HRESULT GstAudioRenderer::BuildPipeline(const AM_MEDIA_TYPE& type) {
     return VFW_E_CANNOT_RENDER;
   }
 
-  // Errors are noted as they are posted; every other message is dropped, so nothing piles up
-  // on a bus nobody reads.
+  // Errors and the end of the stream are noted as they are posted; every message is dropped, so
+  // nothing piles up on a bus nobody reads.
   sink_error_.store(false, std::memory_order_relaxed);
   GstBus* bus = gst_element_get_bus(pipeline);
   gst_bus_set_sync_handler(
       bus,
       [](GstBus*, GstMessage* message, gpointer self) {
+        auto* renderer = static_cast<GstAudioRenderer*>(self);
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-          static_cast<GstAudioRenderer*>(self)->sink_error_.store(true, std::memory_order_relaxed);
+          renderer->sink_error_.store(true, std::memory_order_relaxed);
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+          renderer->stream_ended_.Set();
         }
         return GST_BUS_DROP;
       },
@@ -438,9 +447,21 @@ HRESULT GstAudioRenderer::Pause() { return Start(GST_STATE_PAUSED); }
 
 HRESULT GstAudioRenderer::Run(REFERENCE_TIME) { return Start(GST_STATE_PLAYING); }
 
+void GstAudioRenderer::EndStream() {
+  if (pipeline_ == nullptr || state_ != State_Running) return;
+  // Nothing is pushed after this (Receive checks running_ first; a push racing with the end of
+  // the stream is refused by appsrc, which frees the buffer and so releases its sample).
+  stream_ended_.Reset();
+  if (gst_app_src_end_of_stream(GST_APP_SRC(appsrc_.load(std::memory_order_relaxed))) ==
+      GST_FLOW_OK) {
+    stream_ended_.Wait(kEndOfStreamWaitMs);
+  }
+}
+
 HRESULT GstAudioRenderer::Stop() {
   MutexLock lock(&mu_);
   running_.store(false, std::memory_order_release);
+  EndStream();
   // Going to NULL flushes what appsrc holds and frees every buffer, so each sample goes home.
   if (pipeline_ != nullptr) gst_element_set_state(pipeline_, GST_STATE_NULL);
   state_ = State_Stopped;

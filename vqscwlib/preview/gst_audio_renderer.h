@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/media_interfaces.h"
 
@@ -52,8 +53,10 @@ class GstAudioRenderer final : public IBaseFilter {
   HRESULT GetClassID(CLSID* class_id) override;
 
   // Pause and Run start the pipeline; a sink that cannot start gives VFW_E_NO_AUDIO_HARDWARE
-  // (with the pipeline stopped again) instead of waiting. Stop stops the pipeline, which frees
-  // every sample it still holds.
+  // (with the pipeline stopped again) instead of waiting. Stop of a running renderer first ends
+  // the stream and waits a bounded time (a few hundred ms at most) for the end to pass through
+  // the sink, so that a file sink is complete; then it stops the pipeline, which frees every
+  // sample it still holds.
   HRESULT Stop() override;
   HRESULT Pause() override;
   HRESULT Run(REFERENCE_TIME start) override;
@@ -80,6 +83,8 @@ class GstAudioRenderer final : public IBaseFilter {
   HRESULT Start(int target_state);  // a GstState
   HRESULT BuildPipeline(const AM_MEDIA_TYPE& type) REQUIRES(mu_);
   void DestroyPipeline() REQUIRES(mu_);
+  // Ends the stream of a running pipeline and waits, bounded, until the sink has seen the end.
+  void EndStream() REQUIRES(mu_);
   HRESULT Receive(IMediaSample* sample);
 
   std::atomic<uint32_t> ref_count_{1};
@@ -99,6 +104,8 @@ class GstAudioRenderer final : public IBaseFilter {
   std::atomic<bool> running_{false};
   std::atomic<uint64_t> bytes_per_second_{0};  // 0 for compressed audio
   std::atomic<bool> sink_error_{false};        // an error came up from the pipeline
+  // Set on a GStreamer thread when the end of the stream has passed through every sink.
+  Event stream_ended_{Event::ResetMode::kManual};
 };
 
 }  // namespace vqscw

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/wav_audio.h"
 #include "vqscwlib/preview/preview_graph.h"
 #include "vqscwlib/preview/preview_test_support.h"
 
@@ -107,19 +108,69 @@ TEST(GstAudioRendererTest, MpegStreamIsDecodedAndPlayedFromTheReceiveBuffers) {
   EXPECT_EQ(filter->sample_pool()->free_count(), CSamplePool::kDefaultCount);
   filter->Release();
 
-  std::ifstream file(wav, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes = testing::FileBytes(wav);
+  const std::optional<testing::WavHeader> header = testing::ReadWavHeader(wav);
   unlink(wav.c_str());
   rmdir(dir);
-  const size_t data = bytes.find("data");
-  ASSERT_NE(data, std::string::npos);
+  ASSERT_TRUE(header.has_value());
+  // Finished by the end of the stream: the sizes in the header are those of the file.
+  EXPECT_EQ(header->riff_size, header->file_size - 8);
+  EXPECT_EQ(header->chunks_end, header->file_size);
+  EXPECT_LE(header->data_offset + header->data_size, header->file_size);
+  EXPECT_GT(header->data_size, 0u);
+  EXPECT_EQ(header->data_size % header->block_align, 0u);
   size_t loud = 0;  // 16-bit samples well above silence
-  for (size_t i = data + 8; i + 2 <= bytes.size(); i += 2) {
+  for (size_t i = header->data_offset; i + 2 <= header->data_offset + header->data_size; i += 2) {
     const int16_t sample = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |
                                                 (static_cast<uint8_t>(bytes[i + 1]) << 8));
     if (sample > 4000 || sample < -4000) ++loud;
   }
   EXPECT_GT(loud, 10000u);
+}
+
+// A sink that never sees the end of the stream (the valve drops it) must not hold up the stop for
+// longer than its bounded wait, and the stop still frees every sample.
+TEST(GstAudioRendererTest, StopOfASinkThatNeverEndsItsStreamIsBoundedAndFreesEverySample) {
+  ASSERT_TRUE(gst_init_check(nullptr, nullptr, nullptr));
+  ScopedSink sink("valve drop=true ! fakesink");
+  const uint16_t port = FreeUdpPort();
+  CNetworkReceiverFilter* filter = nullptr;
+  ASSERT_EQ(CNetworkReceiverFilter::Create(&filter), S_OK);
+  ASSERT_EQ(filter->SetMediaFormat(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, HEADER_RTP,
+                                   Pcm24StereoFormat().data()),
+            S_OK);
+  ASSERT_EQ(filter->SetGroup(Address("239.192.0.22"), htons(port)), S_OK);
+  ASSERT_EQ(filter->SetInterfaceAddress(Address("127.0.0.1")), S_OK);
+  IGraphBuilder* graph = nullptr;
+  ASSERT_EQ(CreatePreviewGraph(&graph), S_OK);
+  ASSERT_EQ(graph->AddFilter(filter, u"source"), S_OK);
+  ASSERT_EQ(graph->Render(filter->pin()), S_OK);
+  void* control = nullptr;
+  ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, &control), S_OK);
+  auto* media_control = static_cast<IMediaControl*>(control);
+  ASSERT_EQ(media_control->Run(), S_OK);
+  testing::LoopbackSender sender(Address("239.192.0.22"), port);
+  // 100 ms of audio at the pace of a stream, so that blocks are downstream when it stops.
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(sender.Send(testing::RtpDatagram(288)));
+    usleep(1000);
+  }
+  for (int i = 0; i < 500 && filter->handler()->packets_received() < 50; ++i) usleep(10 * 1000);
+  EXPECT_GE(filter->handler()->packets_received(), 50u);
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(media_control->Stop(), S_OK);
+  const auto took = std::chrono::steady_clock::now() - before;
+  // The wait for the end of the stream is a few hundred milliseconds; a hang would be endless.
+  EXPECT_LT(took, std::chrono::seconds(3));
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(media_control->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  EXPECT_EQ(filter->sample_pool()->free_count(), CSamplePool::kDefaultCount);
+  media_control->Release();
+  graph->Release();
+  EXPECT_EQ(filter->receive_pool()->free_count(), CNetworkReceiverFilter::kReceiveBuffers);
+  filter->Release();
 }
 
 }  // namespace

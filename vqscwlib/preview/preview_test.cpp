@@ -7,11 +7,11 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/wav_audio.h"
 #include "vqscwlib/platform/registry.h"
 #include "vqscwlib/preview/preview_test_support.h"
 #include "vqscwlib/selector/settings.h"
@@ -192,25 +192,6 @@ TEST_F(DriverAddressTest, NoInterfaceTakesTheDriverAddressAsStored) {
   EXPECT_TRUE(HearsLoopback(0x7F09));
 }
 
-// Audio of a WAV file: interleaved 24-bit stereo samples from its data chunk to the end of the
-// file (the chunk's size is not final when the recording is cut off).
-std::vector<int32_t> LeftChannelOf(const std::string& path, uint16_t* bits) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                   std::istreambuf_iterator<char>());
-  std::vector<int32_t> left;
-  const std::string text(bytes.begin(), bytes.end());
-  const size_t fmt = text.find("fmt ");
-  const size_t data = text.find("data");
-  if (fmt == std::string::npos || data == std::string::npos) return left;
-  *bits = static_cast<uint16_t>(bytes[fmt + 22] | (bytes[fmt + 23] << 8));
-  for (size_t i = data + 8; i + 6 <= bytes.size(); i += 6) {
-    const uint32_t raw = bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16);
-    left.push_back(static_cast<int32_t>(raw << 8) >> 8);
-  }
-  return left;
-}
-
 TEST_F(PreviewTest, SineFromAGStreamerSenderIsPlayedIntoAWavFileWithoutGaps) {
   constexpr double kFrequency = 1000;
   constexpr double kLevel = 0.5;
@@ -243,11 +224,24 @@ TEST_F(PreviewTest, SineFromAGStreamerSenderIsPlayedIntoAWavFileWithoutGaps) {
   ASSERT_GE(elapsed, 1500u);
   EXPECT_NEAR(left_level, 200 * std::log10(kLevel * kFullScale * 256 / 2130706432.0), 3);
 
-  uint16_t bits = 0;
-  const std::vector<int32_t> left = LeftChannelOf(wav, &bits);
+  // The stop ended the stream, so the sink finished the file: its header gives the sizes of what
+  // was written, as a reader of sound files takes them.
+  const std::optional<vqscw::testing::WavHeader> header = vqscw::testing::ReadWavHeader(wav);
+  const std::optional<vqscw::testing::WavAudio> audio = vqscw::testing::ReadWav24(wav);
   unlink(wav.c_str());
   rmdir(dir);
-  EXPECT_EQ(bits, 24);
+  ASSERT_TRUE(header.has_value());
+  ASSERT_TRUE(audio.has_value());
+  EXPECT_EQ(header->riff_size, header->file_size - 8);
+  EXPECT_EQ(header->chunks_end, header->file_size);
+  EXPECT_EQ(header->bits, 24);
+  EXPECT_EQ(header->channels, 2);
+  EXPECT_EQ(header->rate, 48000u);
+  EXPECT_EQ(header->block_align, 6);
+  EXPECT_EQ(header->byte_rate, 288000u);
+  const std::vector<int32_t>& left = audio->left;
+  EXPECT_EQ(header->data_size, left.size() * 6);
+  EXPECT_NEAR(header->Seconds(), left.size() / 48000.0, 1e-9);
   // Whole 50 ms blocks of what arrived, less what was still on its way when it stopped.
   ASSERT_GE(left.size(), 48000u * (elapsed - 300) / 1000);
   ASSERT_LE(left.size(), 48000u * elapsed / 1000);
