@@ -112,6 +112,7 @@ class StreamHealth {
 
   // The peaks since the previous call, then starts new ones.
   PeakMagnitudes TakeIntervalPeaks();
+  const PeakMagnitudes& interval_peaks() const { return interval_peaks_; }
 
  private:
   enum class Place { kInOrder, kDuplicate, kReordered, kUnplaced };
