@@ -86,8 +86,9 @@ static void Convert(struct Channel* c, const uint8_t* payload, uint32_t length) 
     for (i = 0; i < n; i += 6) {
       const int32_t l = (int32_t)(((uint32_t)payload[i] << 24) | ((uint32_t)payload[i + 1] << 16) |
                                   ((uint32_t)payload[i + 2] << 8));
-      const int32_t r = (int32_t)(((uint32_t)payload[i + 3] << 24) |
-                                  ((uint32_t)payload[i + 4] << 16) | ((uint32_t)payload[i + 5] << 8));
+      const int32_t r =
+          (int32_t)(((uint32_t)payload[i + 3] << 24) | ((uint32_t)payload[i + 4] << 16) |
+                    ((uint32_t)payload[i + 5] << 8));
       out[i] = payload[i + 2];
       out[i + 1] = payload[i + 1];
       out[i + 2] = payload[i];
