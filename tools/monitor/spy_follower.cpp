@@ -58,12 +58,12 @@ void SpyFollower::OnRemoved(SourceSpy*, const SpyTerminal* terminal, int, void* 
 }
 
 void SpyFollower::Offered(uint32_t channel) {
-  std::lock_guard<std::mutex> lock(mu_);
+  vqscw::MutexLock lock(&mu_);
   if (offers_[channel]++ == 0) changed_.insert(channel);
 }
 
 void SpyFollower::TerminalGone(const SpyTerminal& terminal) {
-  std::lock_guard<std::mutex> lock(mu_);
+  vqscw::MutexLock lock(&mu_);
   const SpySource* sources = terminal.sources();
   for (uint16_t i = 0; i < terminal.nums; ++i) {
     const SpySource& source = sources[i];
@@ -77,7 +77,7 @@ void SpyFollower::TerminalGone(const SpyTerminal& terminal) {
 }
 
 std::vector<std::pair<uint32_t, bool>> SpyFollower::TakeChanges() {
-  std::lock_guard<std::mutex> lock(mu_);
+  vqscw::MutexLock lock(&mu_);
   std::vector<std::pair<uint32_t, bool>> changes;
   for (uint32_t channel : changed_) changes.emplace_back(channel, offers_[channel] > 0);
   changed_.clear();

@@ -12,11 +12,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "vqscwlib/platform/thread_annotations.h"
 
 struct SourceSpy;
 struct SourceInfo;
@@ -51,9 +52,9 @@ class SpyFollower {
   static void OnRemoved(SourceSpy* spy, const SpyTerminal* terminal, int expired, void* user);
 
   SourceSpy* spy_ = nullptr;
-  std::mutex mu_;
-  std::map<uint32_t, int> offers_;  // guarded by mu_: sources heard per channel
-  std::set<uint32_t> changed_;      // guarded by mu_
+  vqscw::Mutex mu_;
+  std::map<uint32_t, int> offers_ GUARDED_BY(mu_);  // sources heard per channel
+  std::set<uint32_t> changed_ GUARDED_BY(mu_);
 };
 
 }  // namespace vqscw::tools
