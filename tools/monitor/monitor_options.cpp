@@ -25,6 +25,15 @@ constexpr char kFooter[] =
     "identifier (null before any packet). Ends after --seconds, or on SIGINT or SIGTERM, with "
     "exit code 0; bad arguments exit with 2.";
 
+// Digits only: no sign, no fraction, no spaces.
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+      const bool digits = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+      return digits ? std::string() : "'" + text + "' is not a whole number";
+    },
+    "");
+
 }  // namespace
 
 MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
@@ -36,6 +45,7 @@ MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
                  "the network card, by IPv4 address or interface name (default: the first card "
                  "outside 127.0.0.0/8)");
   app.add_option("--channel", channels, "a channel to watch (1 to 65535); give it once per channel")
+      ->check(kWholeNumber)
       ->check(CLI::Range(uint32_t{1}, kMonitorMaxChannel))
       ->allow_extra_args(false);
   app.add_flag("--all", options->all,
@@ -43,6 +53,7 @@ MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
                "sources come and go");
   app.add_option("--seconds", options->seconds,
                  "stop after this many seconds (0: run until stopped)")
+      ->check(kWholeNumber)
       ->check(CLI::Range(uint32_t{0}, kMaxSeconds));
   app.add_flag("--json", options->json, "print JSON lines");
 

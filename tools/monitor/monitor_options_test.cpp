@@ -56,6 +56,10 @@ TEST(MonitorOptionsTest, BadArgumentsAreRefusedWithAReason) {
   std::string message;
   Parse({"--card", "lo"}, &o, &message);
   EXPECT_NE(message.find("--channel N or --all"), std::string::npos) << message;
+  Parse({"--channel", "1", "--seconds", "1.5"}, &o, &message);
+  EXPECT_NE(message.find("'1.5' is not a whole number"), std::string::npos) << message;
+  Parse({"--channel", "70000"}, &o, &message);
+  EXPECT_NE(message.find("1 to 65535"), std::string::npos) << message;
 }
 
 TEST(MonitorOptionsTest, HelpDescribesTheLines) {
