@@ -66,6 +66,7 @@ vqscw::StreamHealthFormat HealthFormatOf(PayloadHeaderMode mode, bool pcm,
   if (pcm) {
     health.channels = format.nChannels;
     health.bytes_per_sample = format.wBitsPerSample / 8u;
+    health.interval_peaks = false;  // the meter has levels of its own: only silence is wanted
   }
   return health;
 }

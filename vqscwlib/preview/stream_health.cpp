@@ -54,13 +54,18 @@ void ScanPeaks(const uint8_t* payload, size_t length, uint32_t channels, uint32_
   uint32_t any = *loudest;
   const size_t samples = length / bytes_per_sample;
   if (channels == 2 && bytes_per_sample == 3) {  // the network's own format
+    // This payload's own peaks: those of earlier payloads raise `peaks` but not `loudest`.
+    uint32_t payload_left = 0;
+    uint32_t payload_right = 0;
     const size_t frames = samples / 2;
     for (size_t f = 0; f < frames; ++f) {
-      left = std::max(left, Magnitude24(payload + 6 * f));
-      right = std::max(right, Magnitude24(payload + 6 * f + 3));
+      payload_left = std::max(payload_left, Magnitude24(payload + 6 * f));
+      payload_right = std::max(payload_right, Magnitude24(payload + 6 * f + 3));
     }
-    if (samples % 2 != 0) left = std::max(left, Magnitude24(payload + 6 * frames));
-    any = std::max({any, left, right});
+    if (samples % 2 != 0) payload_left = std::max(payload_left, Magnitude24(payload + 6 * frames));
+    left = std::max(left, payload_left);
+    right = std::max(right, payload_right);
+    any = std::max({any, payload_left, payload_right});
   } else {
     const uint32_t right_channel = channels == 1 ? 0 : 1;
     for (size_t i = 0; i < samples; ++i) {
@@ -75,6 +80,17 @@ void ScanPeaks(const uint8_t* payload, size_t length, uint32_t channels, uint32_
   peaks->left = left;
   peaks->right = right;
   *loudest = any;
+}
+
+bool AnySampleReaches(const uint8_t* payload, size_t length, uint32_t bytes_per_sample,
+                      uint32_t magnitude) {
+  if (bytes_per_sample != 2 && bytes_per_sample != 3) return false;
+  const size_t samples = length / bytes_per_sample;
+  for (size_t i = 0; i < samples; ++i) {
+    const uint8_t* p = payload + i * bytes_per_sample;
+    if ((bytes_per_sample == 3 ? Magnitude24(p) : Magnitude16(p)) >= magnitude) return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,14 +245,21 @@ void StreamHealth::UpdateLevels(const uint8_t* payload, size_t length, uint64_t 
   if (format_.channels == 0 || (format_.bytes_per_sample != 2 && format_.bytes_per_sample != 3)) {
     return;
   }
-  uint32_t loudest = 0;
-  ScanPeaks(payload, length, format_.channels, format_.bytes_per_sample, &interval_peaks_,
-            &loudest);
+  bool sound = false;
+  if (format_.interval_peaks) {
+    uint32_t loudest = 0;
+    ScanPeaks(payload, length, format_.channels, format_.bytes_per_sample, &interval_peaks_,
+              &loudest);
+    sound = loudest >= kSoundMagnitude;
+  } else {
+    // Audio with sound reaches the threshold within its first few samples.
+    sound = AnySampleReaches(payload, length, format_.bytes_per_sample, kSoundMagnitude);
+  }
   if (!has_levels_) {
     has_levels_ = true;
     quiet_since_us_ = arrival_us;
   }
-  if (loudest >= kSoundMagnitude) {
+  if (sound) {
     heard_sound_ = true;
     quiet_since_us_ = arrival_us;
   }

@@ -37,6 +37,9 @@ struct StreamHealthFormat {
   uint32_t clock_rate = 0;        // RTP timestamp units per second; 0: no jitter
   uint32_t channels = 0;          // interleaved PCM channels; 0: no levels (compressed audio)
   uint32_t bytes_per_sample = 0;  // 2 or 3 (big-endian linear PCM); anything else: no levels
+  // Whether the peaks of every interval are wanted (TakeIntervalPeaks). Without them a datagram's
+  // samples are read only until one reaches the silence threshold.
+  bool interval_peaks = true;
 };
 
 // The RTP stream of a previewed channel: L24, 48000 Hz, two channels, after a 12-byte header.
@@ -84,9 +87,15 @@ double PeakDbfs(uint32_t magnitude);
 // Raises `peaks` with the largest magnitude per channel of the whole samples in `payload`
 // (big-endian, `channels` interleaved, `bytes_per_sample` 2 or 3; 16-bit samples are scaled to
 // 24 bits). Channel 0 is left; channel 1 (or 0 for mono) is right; others raise neither but count
-// for `loudest`, which gets the largest magnitude of any channel.
+// for `loudest`, which is raised with the largest magnitude of any channel in `payload` (not by
+// the peaks `peaks` held before).
 void ScanPeaks(const uint8_t* payload, size_t length, uint32_t channels, uint32_t bytes_per_sample,
                PeakMagnitudes* peaks, uint32_t* loudest);
+
+// Whether any whole sample of `payload` has a magnitude of `magnitude` or more (on the 24-bit
+// scale); stops at the first.
+bool AnySampleReaches(const uint8_t* payload, size_t length, uint32_t bytes_per_sample,
+                      uint32_t magnitude);
 
 class StreamHealth {
  public:

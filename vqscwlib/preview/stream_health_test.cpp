@@ -320,6 +320,80 @@ TEST(ScanPeaksTest, MagnitudesPerChannelForEachSampleWidth) {
   EXPECT_EQ(peaks.left, 1u << 8);
   EXPECT_EQ(peaks.right, 2u << 8);
   EXPECT_EQ(loudest, 0x4000u << 8);
+
+  // Peaks held from earlier payloads stay, but the loudest is this payload's, for every layout.
+  const uint8_t quiet24[] = {0, 0, 5, 0, 0, 6, 0, 0, 7, 0, 0, 8};
+  for (const uint32_t channels : {1u, 2u, 4u}) {
+    peaks = {1u << 20, 1u << 21};
+    loudest = 0;
+    ScanPeaks(quiet24, sizeof quiet24, channels, 3, &peaks, &loudest);
+    EXPECT_EQ(peaks.left, 1u << 20) << channels;
+    EXPECT_EQ(peaks.right, 1u << 21) << channels;
+    EXPECT_EQ(loudest, 8u) << channels;
+  }
+}
+
+TEST(ScanPeaksTest, AnySampleReachesCountsWholeSamplesByTheirMagnitude) {
+  const uint8_t stereo24[] = {0, 0x20, 0xF5, 0xFF, 0xDF, 0x0B, 0x00, 0x20, 0xF4};  // 8437, -8437
+  EXPECT_TRUE(AnySampleReaches(stereo24, sizeof stereo24, 3, 8437));
+  EXPECT_TRUE(AnySampleReaches(stereo24 + 3, 3, 3, 8437));  // by its magnitude
+  EXPECT_FALSE(AnySampleReaches(stereo24, sizeof stereo24, 3, 8438));
+  EXPECT_FALSE(AnySampleReaches(stereo24, 2, 3, 1));  // no whole sample
+  const uint8_t mono16[] = {0x00, 0x21};              // 33 << 8 = 8448
+  EXPECT_TRUE(AnySampleReaches(mono16, sizeof mono16, 2, kSoundMagnitude));
+  EXPECT_FALSE(AnySampleReaches(mono16, sizeof mono16, 4, 1));  // no such sample width
+}
+
+TEST(ScanPeaksTest, AnySampleReachesAgreesWithTheLoudestOfScanPeaks) {
+  // One loud sample at every place in a datagram (either channel, the last whole sample, the
+  // bytes of a trailing partial one) among quiet ones, for both sample widths.
+  for (const uint32_t width : {2u, 3u}) {
+    const size_t length = 48 * width + 2;  // 48 whole samples and part of another
+    for (size_t loud = 0; loud < length; ++loud) {
+      std::vector<uint8_t> payload(length, 0);
+      for (size_t i = 0; i + width <= length; i += width) payload[i + width - 1] = 7;
+      payload[loud] = 0x7F;
+      PeakMagnitudes peaks;
+      uint32_t loudest = 0;
+      ScanPeaks(payload.data(), length, 2, width, &peaks, &loudest);
+      for (const uint32_t threshold : {loudest, loudest + 1, kSoundMagnitude}) {
+        EXPECT_EQ(AnySampleReaches(payload.data(), length, width, threshold), loudest >= threshold)
+            << "width " << width << ", loud byte " << loud << ", threshold " << threshold;
+      }
+    }
+  }
+}
+
+TEST_F(StreamHealthTest, SilenceWithoutIntervalPeaksIsJudgedAlike) {
+  StreamHealthFormat format = Rtp24StereoHealthFormat();
+  format.interval_peaks = false;
+  StreamHealth with_peaks;
+  with_peaks.Configure(Rtp24StereoHealthFormat());
+  health_.Configure(format);
+  // Quiet datagrams, a few with one loud sample late in the right channel.
+  for (uint16_t n = 0; n < 6000; ++n) {
+    std::vector<uint8_t> d = Rtp(n, n * 48u, kSsrc, kQuiet);
+    if (n == 700 || n == 1500 || n == 1501) {
+      d[d.size() - 3] = 0x00;  // the last right sample: 0x0020F5 = 8437
+      d[d.size() - 2] = 0x20;
+      d[d.size() - 1] = 0xF5;
+    }
+    const uint64_t at = kStart + n * 1000u;
+    health_.Observe(d.data(), d.size(), at);
+    with_peaks.Observe(d.data(), d.size(), at);
+    const StreamHealthCounts a = health_.Counts();
+    const StreamHealthCounts b = with_peaks.Counts();
+    ASSERT_EQ(a.heard_sound, b.heard_sound) << n;
+    ASSERT_EQ(a.quiet_since_us, b.quiet_since_us) << n;
+    ASSERT_EQ(IsSilent(a, at), IsSilent(b, at)) << n;
+  }
+  const StreamHealthCounts c = Counts();
+  EXPECT_TRUE(c.heard_sound);
+  EXPECT_EQ(c.quiet_since_us, kStart + 1501000);
+  EXPECT_FALSE(IsSilent(c, kStart + 1501000 + kSilenceUs - 1));
+  EXPECT_TRUE(IsSilent(c, kStart + 1501000 + kSilenceUs));
+  EXPECT_EQ(health_.TakeIntervalPeaks().right, 0u);  // not kept
+  EXPECT_EQ(with_peaks.TakeIntervalPeaks().right, 8437u);
 }
 
 TEST(PeakDbfsTest, FullScaleIsZeroAndNothingIsTheFloor) {
