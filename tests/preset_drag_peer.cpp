@@ -3,13 +3,22 @@
 // command line (a stand-in spy reports them), placed at a given screen position.
 //
 // Usage: preset_drag_peer X Y [CHANNEL...]
-// Once the dialog is on the screen it prints, one per line and in screen coordinates:
+// Once the dialog is on the screen at that position it prints, one per line and in screen
+// coordinates:
+//   window ID X Y       its X window and the window's top left corner
 //   row CHANNEL X Y     the middle of the row's Name cell
 //   preset N X Y        the middle of preset button N (1 to 8)
 //   list X Y            a spot of the list below its rows
 //   ready
-// and then "presets C1 C2 ... C8" whenever the presets change. It runs until it is killed.
+// and then, as they happen:
+//   presets C1 C2 ... C8   the presets changed
+//   drag started           a drag out of this dialog runs
+//   drag action A          the drop action the drag would end in changed (1: copy, 0: none)
+//   drag ended             the drag is over
+// It runs until it is killed.
 #include <QApplication>
+#include <QDrag>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -28,7 +37,6 @@ using namespace vqscw;
 namespace {
 
 constexpr int kPollMs = 50;
-constexpr int kSettleMs = 300;  // the window system has placed the window by then
 
 void PrintPoint(const char* what, const QPoint& point) {
   std::printf("%s %d %d\n", what, point.x(), point.y());
@@ -64,9 +72,12 @@ int main(int argc, char** argv) {
       &state, SelectorEnvironment{&spy, [] { return std::optional<CardList>(CardList{}); }});
   dialog.show();
 
-  Presets shown = state.presets;
-  QTimer::singleShot(0, &dialog, [&] { dialog.move(position); });
-  QTimer::singleShot(kSettleMs, &dialog, [&] {
+  // The dialog centres itself when shown; it is moved once it is on the screen, and its points
+  // are printed once it is exposed where it was moved to. (The test also asks the X server where
+  // the window is before it sends any pointer event.)
+  bool placed = false;
+  auto print_points = [&] {
+    PrintPoint(("window " + std::to_string(dialog.winId())).c_str(), dialog.mapToGlobal(QPoint()));
     auto* list = dialog.findChild<ChannelList*>(QString::number(kIdList));
     QWidget* viewport = list->viewport();
     for (int row = 0; row < list->rowCount(); ++row) {
@@ -83,9 +94,33 @@ int main(int argc, char** argv) {
                viewport->mapToGlobal(QPoint(viewport->width() / 2, viewport->height() - 10)));
     std::printf("ready\n");
     std::fflush(stdout);
-  });
-  QTimer poll;
+  };
+  Presets shown = state.presets;
+  QPointer<QDrag> drag;
+  auto print_line = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  QTimer poll;  // it also runs in a drag's own event loop
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (QDrag* running = dialog.findChild<QDrag*>(); running != nullptr && running != drag) {
+      drag = running;
+      print_line("drag started");
+      QObject::connect(running, &QDrag::actionChanged, [&](Qt::DropAction action) {
+        print_line("drag action " + std::to_string(static_cast<int>(action)));
+      });
+      QObject::connect(running, &QObject::destroyed, [&] { print_line("drag ended"); });
+    }
+    if (!placed) {
+      QWindow* window = dialog.windowHandle();
+      if (window == nullptr || !window->isExposed()) return;
+      if (dialog.pos() != position) {
+        dialog.move(position);
+        return;
+      }
+      placed = true;
+      print_points();
+    }
     if (state.presets == shown) return;
     shown = state.presets;
     PrintPresets(shown);

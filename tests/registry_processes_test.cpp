@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "vqscwlib/platform/registry.h"
 
@@ -39,9 +42,21 @@ class RegistryProcessesTest : public testing::Test {
     return pid;
   }
 
-  static int ExitStatus(pid_t pid) {
+  // The child's exit status; a child that has not ended within `timeout` is killed (-1).
+  static int ExitStatus(pid_t pid, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    if (pid <= 0) return -1;  // the fork failed
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    for (const auto end = std::chrono::steady_clock::now() + timeout;;) {
+      const pid_t ended = waitpid(pid, &status, WNOHANG);
+      if (ended == pid) break;
+      if (ended < 0 && errno != EINTR) return -1;
+      if (std::chrono::steady_clock::now() >= end) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 

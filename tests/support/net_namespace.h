@@ -1,4 +1,4 @@
-// Test helpers for networking: a free UDP port on loopback and a private network namespace.
+// Test helpers for networking: a free UDP port and a private network namespace.
 //
 // A test that needs network cards of its own runs its body in a child process (gtest's
 // EXPECT_EXIT) that calls EnterFreshNetNamespace(); the namespace, its interfaces and its /sys
@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,21 +22,35 @@
 
 namespace vqscw::test {
 
-// A UDP port that was free on 127.0.0.1 a moment ago (0 when none could be had).
+// A UDP port that nothing on this host is bound to, never the same one twice in a process. It is
+// taken from below the system's ephemeral range, so no socket bound to port 0 (by this test or by
+// anyone) can be handed the same port before the caller binds it; tests run in a network
+// namespace of their own, where nobody else binds such ports. 0 when none could be had.
 inline uint16_t FreeUdpPort() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  if (s < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
+  constexpr int kSpan = 8192;
+  int ephemeral_low = 32768;
+  if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    if (std::fscanf(range, "%d", &ephemeral_low) != 1) ephemeral_low = 32768;
+    std::fclose(range);
   }
-  close(s);
-  return port;
+  const int first = std::max(1024, ephemeral_low - kSpan);
+  const int span = ephemeral_low - first;
+  if (span <= 0) return 0;
+  // Processes sharing a namespace (tests started by hand) start at different places.
+  static std::atomic<int> next{static_cast<int>(getpid() % span)};
+  for (int tries = 0; tries < span; ++tries) {
+    const auto port = static_cast<uint16_t>(first + next.fetch_add(1) % span);
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(s);
+    if (free) return port;
+  }
+  return 0;
 }
 
 // Moves the calling process into a new network and mount namespace, mounts the new namespace's

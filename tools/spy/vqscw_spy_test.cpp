@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "tools/testing/multicast_receiver.h"
+#include "vqscwlib/host.h"
+#include "vqscwlib/message/frame.h"
 
 namespace {
 
@@ -27,6 +33,7 @@ class SpyTest : public ::testing::Test {
   void SetUp() override {
     dir_ = std::filesystem::path(::testing::TempDir()) / ("spy-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
+    ASSERT_TRUE(group_.ok());  // there before the terminal starts
     // Five sources, so a full advertisement takes two messages; given in a config file.
     const std::string config = (dir_ / "terminal.conf").string();
     std::ofstream(config) << "# a desk\nname Desk\nhwid 77\n\nsource 101:Mic 1:258\n"
@@ -37,12 +44,32 @@ class SpyTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
+  // Whether the terminal's first short advertisement comes within `wait`: it follows the full
+  // advertisement the terminal sends at start, so that one is over by then.
+  bool AwaitShortAdvertisement(std::chrono::milliseconds wait) {
+    for (const auto end = Clock::now() + wait; Clock::now() < end;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      const std::optional<std::vector<uint8_t>> datagram =
+          group_.Receive(static_cast<int>(std::max<int64_t>(left.count(), 0)));
+      if (!datagram || datagram->size() <= static_cast<size_t>(kFrameHeaderSize)) continue;
+      CMessage message;
+      const auto length = static_cast<uint32_t>(datagram->size() - kFrameHeaderSize);
+      if (message.Decode(datagram->data() + kFrameHeaderSize, length) == length &&
+          message.GetU8(Tag("ADVT")) == 2) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  vqscw::testing::MulticastReceiver group_{kAdvertisementGroup, kTerminalPort};
   ChildProcess terminal_;
   std::filesystem::path dir_;
 };
 
 TEST_F(SpyTest, ListsEverySourceOfARunningTerminalWithinTwoSeconds) {
-  std::this_thread::sleep_for(1200ms);  // past the terminal's full advertisement at start
+  // The spy starts after the terminal's full advertisement at start: it has to ask for one.
+  ASSERT_TRUE(AwaitShortAdvertisement(3s));
   ChildProcess spy;
   const auto start = Clock::now();
   ASSERT_TRUE(spy.Start(kSpy, {"--card", "lo", "--json"}));

@@ -3,6 +3,7 @@
 #ifndef TOOLS_TESTING_CHILD_PROCESS_H_
 #define TOOLS_TESTING_CHILD_PROCESS_H_
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -55,31 +56,49 @@ class ChildProcess {
   }
 
   // The child's exit status once it ends within `timeout`; -1 when it had to be killed, -2 when
-  // a signal ended it.
+  // a signal ended it, -3 when there is no child to wait for (never started, or already waited).
   int Wait(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -3;
     const auto end = std::chrono::steady_clock::now() + timeout;
     int status = 0;
-    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+    pid_t ended = 0;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 || (ended < 0 && errno == EINTR)) {
       if (std::chrono::steady_clock::now() >= end) {
         kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
         pid_ = -1;
         return -1;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     pid_ = -1;
+    if (ended < 0) return -3;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
   }
 
-  // Waits up to `timeout` for `text` to appear in the standard output.
+  // Waits up to `timeout` for a whole line holding `text` in the standard output (the child may
+  // write a line in several pieces). Gives up early when the child has ended without it.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    while (Output().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= end) return false;
+    for (;;) {
+      const bool running = Running();  // before reading: what it wrote until now is in the file
+      const std::string out = Output();
+      const size_t at = out.find(text);
+      if (at != std::string::npos && out.find('\n', at + text.size()) != std::string::npos) {
+        return true;
+      }
+      if (!running || std::chrono::steady_clock::now() >= end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
+  }
+
+  // Whether the child is still running (a child that ended stays unreaped until Wait).
+  bool Running() const {
+    siginfo_t info{};
+    return pid_ > 0 &&
+           waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
   }
 
   std::string Output() const { return Read("/out"); }

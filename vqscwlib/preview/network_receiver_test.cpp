@@ -150,10 +150,18 @@ TEST_F(ReceiverFilterNetworkTest, BlocksReleasedOnAnotherThreadGoBackWhileTheStr
   ASSERT_EQ(filter_->SetInterfaceAddress(Address("127.0.0.1")), S_OK);
   ASSERT_EQ(filter_->Run(0), S_OK);
   LoopbackSender sender(Address("239.192.0.7"), port);
+  const auto counted = [&](uint32_t packets) {
+    for (int ms = 0; ms < kWaitMs && filter_->handler()->packets_received() < packets; ++ms) {
+      usleep(1000);
+    }
+    return filter_->handler()->packets_received() >= packets;
+  };
   for (int i = 0; i < 1000; ++i) {  // 20 blocks, twice what the pool holds
     ASSERT_TRUE(sender.Send(vqscw::testing::RtpDatagram(288)));
     if (i % 20 == 19) {
-      usleep(2000);  // stays well inside the socket's buffer
+      // Twenty at a time, each twenty handled before the next are sent: well inside the
+      // socket's buffer, however late the receive thread runs.
+      ASSERT_TRUE(counted(static_cast<uint32_t>(i + 1))) << i;
       sink_.ReleaseHeld();
     }
   }

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/net_namespace.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/buffer_pool.h"
 #include "vqscwlib/preview/media_interfaces.h"
@@ -174,17 +175,7 @@ inline CPacketBuffer* MakePacket(CBufferPool* pool, const std::vector<uint8_t>& 
 // An IPv4 address in network order from its text.
 inline uint32_t Address(const char* text) { return inet_addr(text); }
 
-// A UDP port nobody on this host is bound to right now.
-inline uint16_t FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  socklen_t length = sizeof local;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-  close(fd);
-  return ntohs(local.sin_port);
-}
+using vqscw::test::FreeUdpPort;
 
 // Sends datagrams to a multicast group through the loopback interface.
 class LoopbackSender {

@@ -1,6 +1,8 @@
 // The selector's resources: the header image (bitmap 103), the button image strip (bitmap 104),
 // the library's own icon (icon 108) and the string table. They are compiled into the library;
-// resources/make_artwork.py draws the images.
+// resources/make_artwork.py draws the images, as bitmaps and as vector drawings of the same
+// artwork. The bitmaps serve screens of one device pixel per point; screens with more are drawn
+// from the vector versions, so the artwork stays smooth at any scale.
 #ifndef VQSCWLIB_SELECTOR_ARTWORK_H_
 #define VQSCWLIB_SELECTOR_ARTWORK_H_
 
@@ -30,7 +32,19 @@ constexpr int kStringPreset = 4;
 
 QImage HeaderImage();
 QImage ButtonStrip();
+// The icon at 16, 32 and 48 pixels from the icon resource, and larger sizes from its vector
+// drawing.
 QIcon OwnIcon();
+
+// The header image for a screen of `ratio` device pixels per point: the bitmap when `ratio` is
+// 1 or less, else the vector drawing rendered at that ratio. Either way its device pixel ratio is
+// set, so it paints at the bitmap's size in points.
+QImage HeaderImageAt(qreal ratio);
+
+// Cell `cell` of the button strip for a screen of `ratio` device pixels per point, transparent
+// where the strip shows its background: ButtonCell(ButtonStrip(), cell) when `ratio` is 1 or
+// less, else the vector drawing's cell rendered at that ratio. Null for a cell outside the strip.
+QPixmap ButtonCellAt(int cell, qreal ratio);
 
 // The string table entry `id`, or an empty string.
 QString ResourceString(int id);

@@ -61,6 +61,16 @@ std::string AdapterNameOf(const std::optional<CardList>& cards, uint32_t address
   return card ? card->name : std::string();
 }
 
+bool CardHasAddress(const std::optional<CardList>& cards, uint32_t address) {
+  if (!cards) return true;
+  for (const NetCard& card : *cards) {
+    for (const CardAddress& entry : card.addresses) {
+      if (entry.address == address) return true;
+    }
+  }
+  return false;
+}
+
 std::vector<CardMenuItem> CardMenuItems(const std::optional<CardList>& cards, uint32_t current) {
   std::vector<CardMenuItem> items;
   if (!cards) return items;

@@ -62,6 +62,10 @@ CardResolution ResolveCard(const std::optional<CardList>& cards, uint32_t stored
 std::string AdapterNameOf(const std::optional<CardList>& cards, uint32_t address,
                           std::string* lines);
 
+// Whether a card of `cards` has `address`. True when the cards cannot be listed: an address is
+// only called missing when the list says so.
+bool CardHasAddress(const std::optional<CardList>& cards, uint32_t address);
+
 struct CardMenuItem {
   std::string text;  // "<dotted address>\t<description>"
   uint32_t address;

@@ -82,6 +82,13 @@ TEST(AdapterNameTest, NamesTheCardThatHasTheAddress) {
   EXPECT_EQ(AdapterNameOf(std::nullopt, Ip(192, 168, 5, 9), &lines), "");
 }
 
+TEST(CardHasAddressTest, OnlyAListWithoutTheAddressCallsItMissing) {
+  EXPECT_TRUE(CardHasAddress(TwoCards(), Ip(10, 1, 2, 4)));  // a card's second address
+  EXPECT_FALSE(CardHasAddress(TwoCards(), Ip(10, 9, 9, 9)));
+  EXPECT_FALSE(CardHasAddress(CardList{}, Ip(10, 1, 2, 3)));
+  EXPECT_TRUE(CardHasAddress(std::nullopt, Ip(10, 9, 9, 9)));  // the cards cannot be listed
+}
+
 TEST(CardMenuTest, ListsEveryAddressButLoopbackWithItsCardsDescription) {
   const std::vector<CardMenuItem> items = CardMenuItems(TwoCards(), Ip(10, 1, 2, 4));
   ASSERT_EQ(items.size(), 3u);

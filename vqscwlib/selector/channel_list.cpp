@@ -1,10 +1,15 @@
 #include "vqscwlib/selector/channel_list.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
 #include <algorithm>
 #include <vector>
 
+#include "vqscwlib/platform/clock.h"
 #include "vqscwlib/selector/channel_rules.h"
+#include "vqscwlib/selector/focus_mark.h"
 
 namespace vqscw {
 namespace {
@@ -14,7 +19,9 @@ constexpr int kBytesRole = Qt::UserRole + 1;  // every column: the cell's text a
 
 }  // namespace
 
-ChannelList::ChannelList(QWidget* parent) : QTreeWidget(parent) {
+ChannelList::ChannelList(QWidget* parent)
+    : QTreeWidget(parent),
+      type_ahead_(static_cast<uint32_t>(std::max(0, QApplication::keyboardInputInterval()))) {
   setColumnCount(kColumnCount);
   setRootIsDecorated(false);
   setItemsExpandable(false);
@@ -111,6 +118,60 @@ void ChannelList::sortRows(int column) {
 }
 
 void ChannelList::startDrag(Qt::DropActions) { emit dragBegun(); }
+
+void ChannelList::paintEvent(QPaintEvent* event) {
+  QTreeWidget::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(viewport());
+  DrawFocusMark(&painter, viewport()->rect(), palette());
+}
+
+// The mark lines the whole viewport: it is drawn anew when the focus comes or goes, and after a
+// scroll, which would otherwise move it with the rows.
+void ChannelList::focusInEvent(QFocusEvent* event) {
+  QTreeWidget::focusInEvent(event);
+  viewport()->update();
+}
+
+void ChannelList::focusOutEvent(QFocusEvent* event) {
+  QTreeWidget::focusOutEvent(event);
+  viewport()->update();
+}
+
+void ChannelList::scrollContentsBy(int dx, int dy) {
+  QTreeWidget::scrollContentsBy(dx, dy);
+  if (hasFocus()) viewport()->update();
+}
+
+void ChannelList::keyPressEvent(QKeyEvent* event) {
+  // The view takes a space for selecting; within a search it is part of a name typed.
+  const bool plain =
+      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  if (plain && event->key() == Qt::Key_Space && type_ahead_.Extends(TickCount())) {
+    keyboardSearch(event->text());
+    event->accept();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void ChannelList::keyboardSearch(const QString& search) {
+  const TypeAheadSearch find = type_ahead_.Type(search, TickCount());
+  if (find.text.isEmpty()) return;
+  std::vector<TypeAheadRow> rows;
+  rows.reserve(static_cast<size_t>(rowCount()));
+  for (int row = 0; row < rowCount(); ++row) {
+    const QTreeWidgetItem* item = topLevelItem(row);
+    rows.push_back({channelOf(item), item->text(kColumnName)});
+  }
+  int current = selectedRow();
+  if (current < 0 && currentItem() != nullptr) current = indexOfTopLevelItem(currentItem());
+  const int found = FindTypeAheadRow(rows, current, find);
+  if (found < 0) return;
+  clearSelection();
+  selectRow(found);
+  scrollToItem(topLevelItem(found));
+}
 
 QRect ChannelList::cellRect(int row, int column, const QWidget* widget) const {
   const QTreeWidgetItem* item = topLevelItem(row);

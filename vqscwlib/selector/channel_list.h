@@ -4,6 +4,10 @@
 //
 // The list only holds rows; what goes into them is the dialog's business. Rows are found by
 // channel through an index, so adding or updating a row costs the same however long the list.
+//
+// Typing in the list selects the next row whose channel number begins with the digits typed, or
+// whose name begins with the text typed (see type_ahead.h); keys count as one search while they
+// follow each other within the platform's keyboard input interval, timed by TickCount().
 #ifndef VQSCWLIB_SELECTOR_CHANNEL_LIST_H_
 #define VQSCWLIB_SELECTOR_CHANNEL_LIST_H_
 
@@ -11,6 +15,8 @@
 #include <QTreeWidget>
 #include <cstdint>
 #include <string>
+
+#include "vqscwlib/selector/type_ahead.h"
 
 namespace vqscw {
 
@@ -53,6 +59,9 @@ class ChannelList : public QTreeWidget {
   // The cell's rectangle in the coordinates of `widget`, which must be an ancestor of the list.
   QRect cellRect(int row, int column, const QWidget* widget) const;
 
+  // Type-ahead: `search` is what was typed now; selects and shows the row it finds.
+  void keyboardSearch(const QString& search) override;
+
  signals:
   // The user began to drag the selected row (pressed it and moved the pointer far enough). The
   // list starts no drag of its own.
@@ -60,9 +69,16 @@ class ChannelList : public QTreeWidget {
 
  protected:
   void startDrag(Qt::DropActions supported) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  // Marks the keyboard focus along the inside of the list, also while it has no rows.
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   QHash<int32_t, QTreeWidgetItem*> by_channel_;
+  TypeAhead type_ahead_;
 };
 
 }  // namespace vqscw

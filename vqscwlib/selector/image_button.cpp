@@ -2,14 +2,13 @@
 
 #include <qdrawutil.h>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
-#include <utility>
+#include "vqscwlib/selector/artwork.h"
+#include "vqscwlib/selector/focus_mark.h"
 
 namespace vqscw {
 
-ImageButton::ImageButton(const QString& text, QPixmap image, QWidget* parent)
-    : QPushButton(text, parent), image_(std::move(image)) {}
+ImageButton::ImageButton(const QString& text, int cell, QWidget* parent)
+    : QPushButton(text, parent), cell_(cell) {}
 
 void ImageButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -18,13 +17,13 @@ void ImageButton::paintEvent(QPaintEvent*) {
   qDrawWinButton(&painter, inside, palette(), isDown(), &face);
   inside.adjust(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth);
 
-  if (hasFocus()) {
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.rect = inside;
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-  }
+  if (hasFocus()) DrawFocusMark(&painter, inside, palette());
 
+  const qreal ratio = devicePixelRatioF();
+  if (ratio != image_ratio_) {
+    image_ = ButtonCellAt(cell_, ratio);
+    image_ratio_ = ratio;
+  }
   painter.drawPixmap(inside.left() + kImageInset, inside.top() + kImageInset, image_);
 
   inside.setLeft(inside.left() + kTextIndent);

@@ -1,5 +1,6 @@
 // An owner-drawn push button: a raised (or, while pressed, sunken) frame, a focus rectangle, a
-// 16 x 16 image cell at the frame's inside corner and the text beside it on one line.
+// 16 x 16 image cell of the button strip at the frame's inside corner and the text beside it on
+// one line. The cell is drawn for the screen the button is on (see ButtonCellAt).
 #ifndef VQSCWLIB_SELECTOR_IMAGE_BUTTON_H_
 #define VQSCWLIB_SELECTOR_IMAGE_BUTTON_H_
 
@@ -18,13 +19,16 @@ class ImageButton : public QPushButton {
   static constexpr int kFrameWidth = 2;
   static constexpr int kTextLimit = 15;
 
-  ImageButton(const QString& text, QPixmap image, QWidget* parent = nullptr);
+  // `cell`: the cell of the button strip the button shows.
+  ImageButton(const QString& text, int cell, QWidget* parent = nullptr);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  QPixmap image_;
+  const int cell_;
+  QPixmap image_;  // the cell as drawn for image_ratio_
+  qreal image_ratio_ = 0;
 };
 
 }  // namespace vqscw

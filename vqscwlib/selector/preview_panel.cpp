@@ -7,6 +7,8 @@
 #include <string>
 
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/control_help.h"
+#include "vqscwlib/selector/dialog_template.h"
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/preview_api.h"
 #include "vqscwlib/selector/preview_rules.h"
@@ -91,11 +93,10 @@ void PreviewPanel::updateStatus() {
     if (preview_->GetStatistics(&elapsed_ms, &packets) != S_OK) elapsed_ms = packets = 0;
     text = PlayingStatus(state_->previewing, elapsed_ms, packets, &state_->last_packet_count);
     // The stream's health since the preview started, in the status line's tooltip and its
-    // accessible description; what they held before comes back once the preview ends.
+    // accessible description; once the preview ends the description it held before comes back.
     ReceiverHealth health{};
     if (preview_->GetHealth(&health) == S_OK) {
       if (!showing_health_) {
-        idle_tooltip_ = status->toolTip();
         idle_description_ = status->accessibleDescription();
         showing_health_ = true;
       }
@@ -105,8 +106,9 @@ void PreviewPanel::updateStatus() {
     }
   } else {
     text = ReadyStatus(controls_.list->rowCount());
+    // While idle the line carries its default tooltip; a preview may put its own meanwhile.
+    status->setToolTip(QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
     if (showing_health_) {
-      status->setToolTip(idle_tooltip_);
       status->setAccessibleDescription(idle_description_);
       showing_health_ = false;
     }
@@ -118,6 +120,7 @@ void PreviewPanel::OnProgress(int step, void* user) {
   auto* panel = static_cast<PreviewPanel*>(user);
   if (const char* text = PreviewButtonText(step)) {
     panel->controls_.preview->setText(QString::fromLatin1(text));
+    panel->controls_.preview->setAccessibleName(QString::fromLatin1(PreviewButtonName(step)));
     // Shown at once: the start runs on this thread and the next step may take a while.
     panel->controls_.preview->repaint();
   }

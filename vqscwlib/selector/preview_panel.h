@@ -84,7 +84,6 @@ class PreviewPanel : public QObject {
   QTimer status_timer_;
   // The status line's own tooltip and description, kept while they show the stream's health.
   bool showing_health_ = false;
-  QString idle_tooltip_;
   QString idle_description_;
 };
 

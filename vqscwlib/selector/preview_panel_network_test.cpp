@@ -51,6 +51,7 @@ void PreviewPanelNetworkTest::faultyStreamsCountsReachTheStatusTooltip() {
   auto* preview = dialog->findChild<QPushButton*>(QString::number(kIdPreview));
   auto* status = dialog->findChild<QLabel*>(QString::number(kIdStatus));
   QVERIFY(list != nullptr && preview != nullptr && status != nullptr);
+  const QString idle_description = status->accessibleDescription();
   list->selectRow(list->findRow(kChannel));
   QTest::mouseClick(preview, Qt::LeftButton);
   QCOMPARE(preview->text(), QString("Stop"));
@@ -73,6 +74,7 @@ void PreviewPanelNetworkTest::faultyStreamsCountsReachTheStatusTooltip() {
   QTest::mouseClick(preview, Qt::LeftButton);  // stops
   dialog->previewPanel().updateStatus();
   QVERIFY(!status->toolTip().startsWith("Since the preview started"));
+  QCOMPARE(status->accessibleDescription(), idle_description);
 }
 
 VQSCW_QTEST_MAIN(PreviewPanelNetworkTest)

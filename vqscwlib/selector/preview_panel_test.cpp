@@ -16,6 +16,7 @@
 #include "tests/support/qtest_main.h"
 #include "vqscwlib/platform/registry.h"
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/control_help.h"
 #include "vqscwlib/selector/fake_preview.h"
 #include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/level_meter.h"
@@ -279,7 +280,6 @@ void PreviewPanelTest::rateOfANewPreviewIsNotReckonedFromTheLastOnesCount() {
 void PreviewPanelTest::statusTooltipTellsTheStreamsHealthWhilePreviewing() {
   Harness h({5});
   auto* status = h.Control<QLabel>(kIdStatus);
-  status->setToolTip("What the status line says");  // the dialog's own, whatever it is
   status->setAccessibleDescription("The preview's state");
   h.preview.elapsed_ms = 61000;
   h.preview.packets = 4000;
@@ -303,7 +303,8 @@ void PreviewPanelTest::statusTooltipTellsTheStreamsHealthWhilePreviewing() {
 
   QTest::mouseClick(h.PreviewButton(), Qt::LeftButton);
   h.Panel().updateStatus();
-  QCOMPARE(status->toolTip(), QString("What the status line says"));
+  // Idle again: the line's own tooltip and description.
+  QCOMPARE(status->toolTip(), QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
   QCOMPARE(status->accessibleDescription(), QString("The preview's state"));
 }
 

@@ -18,7 +18,11 @@
 #include <vector>
 
 #include "vqscwlib/selector/artwork.h"
+#include "vqscwlib/selector/card_label.h"
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/compact_slider.h"
+#include "vqscwlib/selector/control_help.h"
+#include "vqscwlib/selector/focus_mark.h"
 #include "vqscwlib/selector/image_button.h"
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/message_box.h"
@@ -27,8 +31,10 @@
 #include "vqscwlib/selector/preview_api.h"
 #include "vqscwlib/selector/preview_panel.h"
 #include "vqscwlib/selector/preview_rules.h"
+#include "vqscwlib/selector/selector_accessibility.h"
 #include "vqscwlib/selector/settings.h"
 #include "vqscwlib/selector/spy_api.h"
+#include "vqscwlib/selector/status_line.h"
 #include "vqscwlib/selector/text_util.h"
 
 namespace vqscw {
@@ -74,6 +80,7 @@ SelectorDialog::SelectorDialog(SelectorState* state, const SelectorEnvironment& 
         QMetaObject::invokeMethod(
             this, [this] { takeReportedSources(); }, Qt::QueuedConnection);
       }) {
+  InstallSelectorAccessibility();
   buildControls();
   panel_ = std::make_unique<PreviewPanel>(
       state_, preview_api_, PreviewPanel::Controls{preview_, meter_, status_, volume_, list_});
@@ -102,7 +109,6 @@ void SelectorDialog::buildControls() {
 
   header_ = HeaderImage();
   background_ = BackgroundColourOf(header_);
-  const QImage strip = ButtonStrip();
 
   for (const ControlTemplate& control : DialogControls()) {
     const PixelRect r = ControlRect(control, base_units_);
@@ -126,27 +132,30 @@ void SelectorDialog::buildControls() {
         break;
       }
       case ControlKind::kLabel: {
-        auto* label = new QLabel(text, this);
+        QLabel* label = nullptr;
+        if (control.id == kIdCardLabel) {
+          card_label_ = new CardLabel(text, this);
+          label = card_label_;
+        } else {
+          label = new QLabel(text, this);
+        }
         label->setTextFormat(Qt::PlainText);
         widget = label;
-        if (control.id == kIdCardLabel) card_label_ = label;
         break;
       }
-      case ControlKind::kStatusLine: {
-        status_ = new QLabel(text, this);
-        status_->setTextFormat(Qt::PlainText);
-        status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        status_->setLineWidth(1);
-        status_->setAutoFillBackground(true);
+      case ControlKind::kStatusLine:
+        status_ = new StatusLine(text, this);
         widget = status_;
         break;
-      }
       case ControlKind::kImageButton: {
         const int cell = control.id == kIdTake      ? kCellTake
                          : control.id == kIdPreview ? kCellPreview
                                                     : kCellRefresh;
-        auto* button = new ImageButton(text, ButtonCell(strip, cell), this);
+        auto* button = new ImageButton(text, cell, this);
         button->setAutoDefault(false);
+        // Take is the dialog's default button, as the OK command; no other button wears the
+        // default frame unless it has the focus, so the focus shows on every button.
+        if (control.id == kIdTake) button->setDefault(true);
         widget = button;
         QPushButton*& slot = control.id == kIdTake      ? take_
                              : control.id == kIdPreview ? preview_
@@ -160,38 +169,56 @@ void SelectorDialog::buildControls() {
         widget = list_;
         break;
       case ControlKind::kPushButton: {
-        auto* button = new QPushButton(text, this);
+        auto* button = new FocusMarkedButton(text, this);
         presets_[control.id - kIdPreset1] = button;
         connect(button, &QPushButton::clicked, this, [this, id = control.id] { command(id); });
         widget = button;
         break;
       }
-      case ControlKind::kMeter:
+      case ControlKind::kMeter: {
         meter_ = new LevelMeter(this);
         meter_->setIdleColour(background_);
         meter_->setEnabled(false);
+        // The template keeps a gap between the meter and the Preview button; pixel rounding of
+        // each rectangle can shrink it, so the meter keeps back what the rounding took.
+        if (const ControlTemplate* beside = FindControl(kIdPreview)) {
+          const int gap =
+              DialogUnitsToPixelsX(beside->x - (control.x + control.width), base_units_);
+          const int shown = ControlRect(*beside, base_units_).x - (r.x + r.width);
+          meter_->setRightMargin(gap - shown);
+        }
         widget = meter_;
         break;
+      }
       case ControlKind::kTrackbar: {
         auto* edge = new QFrame(this);
         edge->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         edge->setLineWidth(1);
         edge->setAutoFillBackground(true);
         edge->setGeometry(r.x, r.y, r.width, r.height);
-        volume_ = new QSlider(Qt::Horizontal, edge);
+        volume_ = new CompactSlider(edge);
         volume_->setObjectName(ObjectName(control.id));
         volume_->setRange(kVolumeMinPosition, kVolumeMaxPosition);
-        volume_->setTickPosition(QSlider::NoTicks);
-        volume_->setGeometry(edge->contentsRect());
+        // The template lets the trackbar run past the dialog's edges; the slider takes the part
+        // of its edge's inside that the dialog shows, so all of it can be seen and reached.
+        const QRect shown = QRect(-r.x, -r.y, width(), height()).intersected(edge->contentsRect());
+        volume_->setGeometry(shown);
+        describeControl(volume_, control.id);
         continue;
       }
     }
     widget->setObjectName(ObjectName(control.id));
+    describeControl(widget, control.id);
     if (control.kind != ControlKind::kDropList && control.kind != ControlKind::kDropDown) {
       widget->setGeometry(r.x, r.y, r.width, r.height);
     }
     widget->setVisible(!control.hidden);
   }
+
+  if (auto* label = findChild<QLabel*>(ObjectName(kIdFilterLabel))) label->setBuddy(filter_);
+  if (auto* label = findChild<QLabel*>(ObjectName(kIdCardTitle))) label->setBuddy(card_label_);
+  connect(card_label_, &CardLabel::menuRequested, this,
+          [this] { openCardMenu(card_label_->geometry().bottomLeft(), true); });
 
   connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int column) {
     beginEdit(list_->indexOfTopLevelItem(item), column);
@@ -211,6 +238,22 @@ void SelectorDialog::buildControls() {
   }
   focus_connection_ =
       connect(qApp, &QApplication::focusChanged, this, &SelectorDialog::onFocusChanged);
+}
+
+void SelectorDialog::describeControl(QWidget* widget, int id) {
+  if (id >= kIdPreset1 && id <= kIdPreset8) {
+    const int preset = id - kIdPreset1 + 1;
+    widget->setAccessibleName(QString::fromStdString(PresetName(preset, std::string())));
+    widget->setToolTip(QString::fromStdString(PresetTooltip(preset)));
+    return;
+  }
+  const ControlHelp* help = HelpOf(id);
+  if (help == nullptr) return;
+  widget->setAccessibleName(QString::fromUtf8(help->name));
+  widget->setToolTip(QString::fromUtf8(help->tooltip));
+  if (help->description != nullptr) {
+    widget->setAccessibleDescription(QString::fromUtf8(help->description));
+  }
 }
 
 void SelectorDialog::initialise() {
@@ -348,11 +391,21 @@ void SelectorDialog::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), background_);
     return;
   }
-  painter.drawImage(0, 0, header_);
-  const QRect right_edge(header_.width() - kHeaderRepeatWidth, 0, kHeaderRepeatWidth,
-                         header_.height());
+  const qreal ratio = devicePixelRatioF();
+  if (ratio != header_ratio_) {
+    header_at_ratio_ = HeaderImageAt(ratio);
+    if (header_at_ratio_.isNull()) header_at_ratio_ = header_;
+    header_ratio_ = ratio;
+  }
+  // Sizes in points are the bitmap's; the image drawn may have more pixels per point.
+  const QImage& image = header_at_ratio_;
+  const qreal scale = image.width() / qreal(header_.width());
+  const QRectF whole(0, 0, header_.width(), header_.height());
+  painter.drawImage(whole, image);
+  const QRectF right_edge((header_.width() - kHeaderRepeatWidth) * scale, 0,
+                          kHeaderRepeatWidth * scale, image.height());
   for (int x = header_.width(); x < width; x += kHeaderRepeatWidth) {
-    painter.drawImage(QPoint(x, 0), header_, right_edge);
+    painter.drawImage(QRectF(x, 0, kHeaderRepeatWidth, header_.height()), image, right_edge);
   }
   if (height > header_.height()) {
     painter.fillRect(0, header_.height(), width, height - header_.height(), background_);
@@ -417,8 +470,14 @@ void SelectorDialog::addOrUpdateRow(int32_t channel, const std::string& name) {
   if (has_category) ChannelList::setTextOf(row, kColumnCategory, category);
   ChannelList::setTextOf(row, kColumnPreset, PresetText(state_->presets, channel));
   for (int i = 0; i < kPresetCount; ++i) {
-    if (state_->presets[i] == channel) presets_[i]->setText(QString::fromUtf8(name));
+    if (state_->presets[i] == channel) setPresetCaption(i, QString::fromUtf8(name));
   }
+}
+
+void SelectorDialog::setPresetCaption(int index, const QString& caption) {
+  presets_[index]->setText(caption);
+  presets_[index]->setAccessibleName(
+      QString::fromStdString(PresetName(index + 1, caption.toStdString())));
 }
 
 void SelectorDialog::recomputePresets() {
@@ -429,7 +488,7 @@ void SelectorDialog::recomputePresets() {
     const QString name = QString::fromUtf8(ChannelList::textOf(item, kColumnName));
     for (int i = 0; i < kPresetCount; ++i) {
       if (state_->presets[i] == channel) {
-        presets_[i]->setText(name.left(static_cast<int>(kPresetCaptionLimit)));
+        setPresetCaption(i, name.left(static_cast<int>(kPresetCaptionLimit)));
       }
     }
   }
@@ -540,7 +599,21 @@ void SelectorDialog::endEdit() {
 std::optional<CardList> SelectorDialog::listCards() const { return cards_(); }
 
 void SelectorDialog::showLocalAddress() {
-  card_label_->setText(QString::fromStdString(DottedAddress(state_->local_address)));
+  const std::string dotted = DottedAddress(state_->local_address);
+  card_label_->setText(QString::fromStdString(dotted));
+  // Without a card of that address, or without a spy, no channel can be heard: the label says
+  // so, where the user can choose another card. Address 0 listens on every card.
+  std::string warning;
+  if (state_->local_address != 0 && !CardHasAddress(listCards(), state_->local_address)) {
+    warning = CardMissingWarning(dotted);
+  } else if (state_->spy == nullptr) {
+    warning = CardUnusableWarning(dotted);
+  }
+  const ControlHelp* help = HelpOf(kIdCardLabel);
+  card_label_->setWarningShown(!warning.empty());
+  card_label_->setToolTip(warning.empty() ? QString::fromUtf8(help->tooltip)
+                                          : QString::fromStdString(warning));
+  card_label_->setAccessibleDescription(QString::fromStdString(warning));
   update();
 }
 
@@ -556,17 +629,21 @@ void SelectorDialog::mousePressEvent(QMouseEvent* event) {
   QDialog::mousePressEvent(event);
 }
 
-void SelectorDialog::openCardMenu(const QPoint& point) {
+void SelectorDialog::openCardMenu(const QPoint& point, bool by_key) {
   const std::vector<CardMenuItem> items = CardMenuItems(listCards(), state_->local_address);
   if (items.empty()) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("cardMenu"));
+  QAction* current = nullptr;
   for (const CardMenuItem& item : items) {
     QAction* action = menu.addAction(QString::fromUtf8(item.text));
     action->setData(QVariant::fromValue<uint>(item.address));
     action->setCheckable(true);
     action->setChecked(item.checked);
+    if (item.checked || current == nullptr) current = action;
   }
+  // Opened from the keyboard, the menu starts on the current card so the arrows move from there.
+  if (by_key) menu.setActiveAction(current);
   const QAction* chosen = menu.exec(mapToGlobal(point));
   const uint32_t address = chosen != nullptr ? chosen->data().toUInt() : 0;
   if (address != 0) chooseCard(address);

@@ -26,11 +26,12 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
-class QSlider;
 
 namespace vqscw {
 
+class CardLabel;
 class ChannelList;
+class CompactSlider;
 class LevelMeter;
 class PopupCombo;
 class PresetDropTarget;
@@ -104,6 +105,7 @@ class SelectorDialog : public QDialog {
 
  private:
   void buildControls();
+  void describeControl(QWidget* widget, int id);
   void initialise();
 
   // Channel list.
@@ -112,6 +114,7 @@ class SelectorDialog : public QDialog {
   void takeReportedSources();
   void addOrUpdateRow(int32_t channel, const std::string& name);
   void recomputePresets();
+  void setPresetCaption(int index, const QString& caption);
   void beginDrag();
   void sortBy(int column);
   void beginEdit(int row, int column);
@@ -122,7 +125,7 @@ class SelectorDialog : public QDialog {
   // Network card.
   std::optional<CardList> listCards() const;
   void showLocalAddress();
-  void openCardMenu(const QPoint& point);
+  void openCardMenu(const QPoint& point, bool by_key = false);
   void chooseCard(uint32_t address);
   void openOwnSpy();
 
@@ -136,15 +139,17 @@ class SelectorDialog : public QDialog {
   SourceMailbox mailbox_;
 
   DialogBaseUnits base_units_{};
-  QImage header_;
+  QImage header_;           // the bitmap: its size in points, and the background colour
+  QImage header_at_ratio_;  // the header as drawn for header_ratio_ device pixels per point
+  qreal header_ratio_ = 0;
   QColor background_;
 
   ChannelList* list_ = nullptr;
   PopupCombo* filter_ = nullptr;
   PopupCombo* editor_ = nullptr;
-  QLabel* card_label_ = nullptr;
+  CardLabel* card_label_ = nullptr;
   QLabel* status_ = nullptr;
-  QSlider* volume_ = nullptr;
+  CompactSlider* volume_ = nullptr;
   LevelMeter* meter_ = nullptr;
   QPushButton* take_ = nullptr;
   QPushButton* preview_ = nullptr;

@@ -832,7 +832,9 @@ void SelectorDialogTest::lentSpyIsDetachedNotClosedWhenTheCardChanges() {
 // The spy reports while holding its lock, and a refill enumerates under the same lock. A
 // hand-over in which the reporting thread waits for the dialog's thread would block both here.
 void SelectorDialogTest::refreshWhileTheSpyFloodsNeverBlocks() {
-  constexpr int kSources = 2000;
+  // Enough sources that a refill takes a while; few enough that the refills the test waits for
+  // fit its time bound also in a sanitizer build on a loaded machine.
+  constexpr int kSources = 500;
   constexpr int kMinRefreshes = 20;
   Harness h(false);
   h.Open();

@@ -202,11 +202,6 @@ void SelectorNetworkTest::previewOfAStreamingChannelShowsItsRateLightsTheMeterAn
 
   const QString wav = temp_.filePath("preview.wav");
   qputenv("VQSCW_AUDIO_SINK", ("wavenc ! filesink location=" + wav).toUtf8());
-  // Press Preview half a second after a status update, so that two updates fall within the next
-  // two seconds, the second a whole second after the first.
-  live.Status()->setText(QString());
-  QTRY_VERIFY_WITH_TIMEOUT(!live.Status()->text().isEmpty(), 3000);
-  QTest::qWait(500);
   QElapsedTimer clock;
   clock.start();
   QTest::mouseClick(live.Preview(), Qt::LeftButton);
@@ -218,7 +213,10 @@ void SelectorNetworkTest::previewOfAStreamingChannelShowsItsRateLightsTheMeterAn
   qint64 lit_ms = -1;
   qint64 rate_ms = -1;
   int rate = -1;
-  while (clock.elapsed() < 2000 && (lit_ms < 0 || rate_ms < 0)) {
+  // The status shows a rate from its first update after a whole second of audio has arrived:
+  // within two seconds of the press on an idle machine, later when the start itself was slow.
+  constexpr qint64 kShownWithinMs = 6000;
+  while (clock.elapsed() < kShownWithinMs && (lit_ms < 0 || rate_ms < 0)) {
     QTest::qWait(5);
     uint32_t elapsed = 0, packets = 0;
     if (first_packet_ms < 0 && LibraryPreviewApi().GetStatistics(&elapsed, &packets) == S_OK &&

@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -24,6 +26,8 @@ using Bytes = std::vector<uint8_t>;
 struct Datagram {
   Bytes bytes;
   CSockAddr source;
+  // When the system received it (its receive time stamp on the steady clock), not when the test
+  // got round to reading it.
   std::chrono::steady_clock::time_point arrived;
   uint32_t Sequence() const { return LoadBE32(bytes.data() + kFrameSequenceOffset); }
 };
@@ -35,6 +39,8 @@ class ScriptedPeer {
   explicit ScriptedPeer(const char* address = "127.0.0.1", uint16_t port = 0) {
     socket_.Create();
     socket_.Bind(port, address);
+    const int on = 1;
+    setsockopt(socket_.Handle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
   }
   NetAddress Address() const {
     sockaddr_in bound{};
@@ -47,10 +53,33 @@ class ScriptedPeer {
     if (socket_.WaitReadable(ms) != 1) return std::nullopt;
     Datagram d;
     d.bytes.resize(70000);
-    const int n = socket_.ReceiveFrom(&d.source, d.bytes.data(), 70000);
+    iovec io{d.bytes.data(), d.bytes.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr header{};
+    header.msg_name = d.source.RawIn();
+    header.msg_namelen = sizeof(sockaddr_in);
+    header.msg_iov = &io;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(socket_.Handle(), &header, 0);
     if (n < 0) return std::nullopt;
     d.bytes.resize(static_cast<size_t>(n));
     d.arrived = std::chrono::steady_clock::now();
+    // A reader that was not running when the datagram came would otherwise see it arrive late.
+    const auto wall_now = std::chrono::system_clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+      timespec stamp;
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      const auto received = std::chrono::system_clock::time_point(
+          std::chrono::duration_cast<std::chrono::system_clock::duration>(
+              std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+      if (received < wall_now) {
+        d.arrived -=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(wall_now - received);
+      }
+    }
     return d;
   }
   int Send(const CSockAddr& to, const Bytes& bytes) {

@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 "$1" "$here/make_artwork.py" "$out"
-for f in header.bmp buttons.bmp selector.ico; do
+for f in header.bmp buttons.bmp selector.ico header.svg buttons.svg selector.svg; do
   cmp "$out/$f" "$here/$f"
 done
 echo "artwork matches make_artwork.py"

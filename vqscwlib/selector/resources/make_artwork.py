@@ -8,6 +8,9 @@
                 transparent colour): cell 0 a loudspeaker, cell 5 two circling arrows on a page,
                 cell 6 a curved forward arrow; the other cells are empty.
   selector.ico  icon 108: 48, 32 and 16 pixels, each in 16 colours, 256 colours and 32-bit colour.
+  header.svg, buttons.svg, selector.svg
+                the same three drawings as vector images (the strip on a transparent background),
+                for screens with more than one pixel per point.
 
 Usage: make_artwork.py [OUTPUT_DIR]   (default: the folder of this script)
 The output is byte-for-byte the same on every run.
@@ -20,41 +23,108 @@ import sys
 
 # ---------------------------------------------------------------------------------------------
 # Shapes. Each is a predicate over a point in pixel coordinates (x right, y down; a pixel's
-# centre is at +0.5).
+# centre is at +0.5), and writes itself as SVG markup for the vector versions of the artwork.
+# Both come from the same numbers, so the bitmaps and the vector images show the same drawing.
 
 
-def disk(cx, cy, r):
-    return lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+def num(v):
+    """A number as SVG text: at most three decimals, no trailing zeros."""
+    text = ('%.3f' % v).rstrip('0').rstrip('.')
+    return '0' if text == '-0' else text
 
 
-def rect(x0, y0, x1, y1):
-    return lambda x, y: x0 <= x < x1 and y0 <= y < y1
+class Disk:
+    def __init__(self, cx, cy, r):
+        self.cx, self.cy, self.r = cx, cy, r
+
+    def __call__(self, x, y):
+        return (x - self.cx) ** 2 + (y - self.cy) ** 2 <= self.r * self.r
+
+    def svg(self, attrs):
+        return '<circle cx="%s" cy="%s" r="%s"%s/>' % (num(self.cx), num(self.cy), num(self.r),
+                                                       attrs)
 
 
-def rounded_rect(x0, y0, x1, y1, r):
-    def inside(x, y):
+class RoundedRect:
+    """The rectangle [x0, x1) x [y0, y1) with corners rounded to radius r (0: square)."""
+
+    def __init__(self, x0, y0, x1, y1, r=0):
+        self.x0, self.y0, self.x1, self.y1, self.r = x0, y0, x1, y1, r
+
+    def __call__(self, x, y):
+        x0, y0, x1, y1, r = self.x0, self.y0, self.x1, self.y1, self.r
         if not (x0 <= x < x1 and y0 <= y < y1):
             return False
+        if r == 0:
+            return True
         nx = min(max(x, x0 + r), x1 - r)
         ny = min(max(y, y0 + r), y1 - r)
         return (x - nx) ** 2 + (y - ny) ** 2 <= r * r
-    return inside
+
+    def path(self):
+        x0, y0, x1, y1, r = (num(v) for v in (self.x0, self.y0, self.x1, self.y1, self.r))
+        xa, xb = num(self.x0 + self.r), num(self.x1 - self.r)
+        ya, yb = num(self.y0 + self.r), num(self.y1 - self.r)
+        return ('M%s %s H%s A%s %s 0 0 1 %s %s V%s A%s %s 0 0 1 %s %s H%s A%s %s 0 0 1 %s %s V%s '
+                'A%s %s 0 0 1 %s %s Z' % (xa, y0, xb, r, r, x1, ya, yb, r, r, xb, y1, xa, r, r, x0,
+                                          yb, ya, r, r, xa, y0))
+
+    def svg(self, attrs):
+        corner = ' rx="%s"' % num(self.r) if self.r else ''
+        return '<rect x="%s" y="%s" width="%s" height="%s"%s%s/>' % (
+            num(self.x0), num(self.y0), num(self.x1 - self.x0), num(self.y1 - self.y0), corner,
+            attrs)
 
 
-def arc(cx, cy, r_in, r_out, a0, a1):
+def rect(x0, y0, x1, y1):
+    return RoundedRect(x0, y0, x1, y1)
+
+
+def rounded_rect(x0, y0, x1, y1, r):
+    return RoundedRect(x0, y0, x1, y1, r)
+
+
+def disk(cx, cy, r):
+    return Disk(cx, cy, r)
+
+
+class Arc:
     """Annulus sector between angles a0 and a1 in degrees (0 = right, counter-clockwise)."""
-    def inside(x, y):
+
+    def __init__(self, cx, cy, r_in, r_out, a0, a1):
+        self.cx, self.cy, self.r_in, self.r_out, self.a0, self.a1 = cx, cy, r_in, r_out, a0, a1
+
+    def __call__(self, x, y):
+        cx, cy, r_in, r_out = self.cx, self.cy, self.r_in, self.r_out
         d2 = (x - cx) ** 2 + (y - cy) ** 2
         if not (r_in * r_in <= d2 <= r_out * r_out):
             return False
         a = math.degrees(math.atan2(cy - y, x - cx)) % 360
-        lo, hi = a0 % 360, a1 % 360
+        lo, hi = self.a0 % 360, self.a1 % 360
         return lo <= a <= hi if lo <= hi else (a >= lo or a <= hi)
-    return inside
+
+    def svg(self, attrs):
+        def at(r, a):
+            t = math.radians(a)
+            return '%s %s' % (num(self.cx + r * math.cos(t)), num(self.cy - r * math.sin(t)))
+        # Angles grow counter-clockwise on the screen, which is SVG's negative sweep.
+        large = 1 if (self.a1 - self.a0) % 360 > 180 else 0
+        ro, ri = num(self.r_out), num(self.r_in)
+        return ('<path d="M%s A%s %s 0 %d 0 %s L%s A%s %s 0 %d 1 %s Z"%s/>' %
+                (at(self.r_out, self.a0), ro, ro, large, at(self.r_out, self.a1),
+                 at(self.r_in, self.a1), ri, ri, large, at(self.r_in, self.a0), attrs))
 
 
-def polygon(points):
-    def inside(x, y):
+def arc(cx, cy, r_in, r_out, a0, a1):
+    return Arc(cx, cy, r_in, r_out, a0, a1)
+
+
+class Polygon:
+    def __init__(self, points):
+        self.points = points
+
+    def __call__(self, x, y):
+        points = self.points
         hit = False
         j = len(points) - 1
         for i, (xi, yi) in enumerate(points):
@@ -63,20 +133,42 @@ def polygon(points):
                 hit = not hit
             j = i
         return hit
-    return inside
+
+    def svg(self, attrs):
+        return '<polygon points="%s"%s/>' % (
+            ' '.join('%s,%s' % (num(x), num(y)) for x, y in self.points), attrs)
 
 
-def union(*shapes):
-    return lambda x, y: any(s(x, y) for s in shapes)
+def polygon(points):
+    return Polygon(points)
 
 
-def minus(shape, hole):
-    return lambda x, y: shape(x, y) and not hole(x, y)
+class Frame:
+    """The part of rounded rectangle `outer` outside rounded rectangle `inner`."""
+
+    def __init__(self, outer, inner):
+        self.outer, self.inner = outer, inner
+
+    def __call__(self, x, y):
+        return self.outer(x, y) and not self.inner(x, y)
+
+    def svg(self, attrs):
+        return '<path fill-rule="evenodd" d="%s %s"%s/>' % (self.outer.path(), self.inner.path(),
+                                                           attrs)
+
+
+class Scaled:
+    """The shape drawn for a 48-pixel design, scaled to another size."""
+
+    def __init__(self, shape, factor):
+        self.shape, self.factor = shape, factor
+
+    def __call__(self, x, y):
+        return self.shape(x / self.factor, y / self.factor)
 
 
 def scaled(shape, factor):
-    """The shape drawn for a 48-pixel design, scaled to another size."""
-    return lambda x, y: shape(x / factor, y / factor)
+    return Scaled(shape, factor)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -239,16 +331,11 @@ DEEP_BLUE = (24, 64, 140)
 MID_BLUE = (60, 120, 200)
 
 
-def header_image():
-    width, height = 319, 68
+HEADER_WIDTH, HEADER_HEIGHT = 319, 68
 
-    def gradient(x, y):
-        t = min(max((math.floor(y) + 0.5) / (height - 1), 0.0), 1.0)
-        if math.floor(y) >= height - 1:
-            t = 1.0
-        return tuple(int(round(WHITE[i] + (LIGHT_BLUE[i] - WHITE[i]) * t)) for i in range(3))
 
-    # A disk with a sender dot and three waves, then a row of level bars.
+def header_layers():
+    """A disk with a sender dot and three waves, then a row of level bars."""
     cx, cy = 32, 33
     waves = [arc(cx - 9, cy, r, r + 3, -50, 50) for r in (8, 14, 20)]
     logo = [
@@ -257,7 +344,19 @@ def header_image():
     ] + [(w, WHITE) for w in waves]
     bars = [(rounded_rect(66 + 9 * i, 52 - h, 72 + 9 * i, 56, 2), MID_BLUE)
             for i, h in enumerate((14, 24, 34, 20, 28, 12))]
-    rows = render(width, height, gradient, logo + bars)
+    return logo + bars
+
+
+def header_image():
+    width, height = HEADER_WIDTH, HEADER_HEIGHT
+
+    def gradient(x, y):
+        t = min(max((math.floor(y) + 0.5) / (height - 1), 0.0), 1.0)
+        if math.floor(y) >= height - 1:
+            t = 1.0
+        return tuple(int(round(WHITE[i] + (LIGHT_BLUE[i] - WHITE[i]) * t)) for i in range(3))
+
+    rows = render(width, height, gradient, header_layers())
     # The last row is the background colour of the rest of the dialog: exactly one colour.
     rows[-1] = [LIGHT_BLUE + (255,)] * width
     return [[px[:3] for px in row] for row in rows]
@@ -300,21 +399,73 @@ def forward_arrow(ox):
     return [(shaft, BLUE), (head, BLUE)]
 
 
+def button_layers():
+    return loudspeaker(0) + refresh_page(16 * 5) + forward_arrow(16 * 6)
+
+
 def button_strip():
-    layers = loudspeaker(0) + refresh_page(16 * 5) + forward_arrow(16 * 6)
-    return render_hard(160, 16, CYAN, layers)
+    return render_hard(160, 16, CYAN, button_layers())
+
+
+def icon_layers():
+    """The icon's drawing for 48 pixels: a rounded square with a sender dot and three waves. The
+    waves are drawn whole and a frame in the square's colour covers what lies outside its inner
+    edge (the vector renderer takes no clip paths)."""
+    cx, cy = 24, 24
+    base = rounded_rect(2, 2, 46, 46, 9)
+    dot = disk(cx - 10, cy + 8, 4.5)
+    waves = [arc(cx - 10, cy + 8, r, r + 4, 0, 90) for r in (9, 17, 25)]
+    edge = Frame(base, rounded_rect(6, 6, 42, 42, 6))
+    layers = [(base, DEEP_BLUE + (255,)), (dot, WHITE + (255,))]
+    layers += [(w, WHITE + (255,)) for w in waves]
+    return layers + [(edge, DEEP_BLUE + (255,))]
 
 
 def icon_image(size):
     f = size / 48.0
-    cx, cy = 24, 24
-    base = scaled(rounded_rect(2, 2, 46, 46, 9), f)
-    dot = scaled(disk(cx - 10, cy + 8, 4.5), f)
-    waves = [scaled(arc(cx - 10, cy + 8, r, r + 4, 0, 90), f) for r in (9, 17, 25)]
-    clip = scaled(rounded_rect(6, 6, 42, 42, 6), f)
-    layers = [(base, DEEP_BLUE + (255,)), (dot, WHITE + (255,))]
-    layers += [(lambda x, y, w=w: w(x, y) and clip(x, y), WHITE + (255,)) for w in waves]
+    layers = [(scaled(shape, f), colour) for shape, colour in icon_layers()]
     return render(size, size, (0, 0, 0, 0), layers, samples=4 if size > 16 else 6)
+
+
+# ---------------------------------------------------------------------------------------------
+# Vector versions, for screens that draw more than one pixel per point. The same shapes in the
+# same colours and sizes; the strip's cyan background becomes real transparency.
+
+def hex_colour(colour):
+    return '#%02x%02x%02x' % tuple(colour[:3])
+
+
+def svg(width, height, layers, defs='', background=''):
+    lines = ['<svg xmlns="http://www.w3.org/2000/svg" version="1.2" baseProfile="tiny" '
+             'width="%d" height="%d" viewBox="0 0 %d %d">' % (width, height, width, height)]
+    if defs:
+        lines.append('<defs>%s</defs>' % defs)
+    if background:
+        lines.append(background)
+    for shape, colour in layers:
+        lines.append(shape.svg(' fill="%s"' % hex_colour(colour)))
+    lines.append('</svg>')
+    return ('\n'.join(lines) + '\n').encode('ascii')
+
+
+def header_svg():
+    # Row y of the bitmap has the gradient's colour at its centre, y + 0.5, of a run from 0 to
+    # the last row; below that it keeps the last row's colour.
+    defs = ('<linearGradient id="sky" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" '
+            'y2="%d"><stop offset="0" stop-color="%s"/><stop offset="1" stop-color="%s"/>'
+            '</linearGradient>' % (HEADER_HEIGHT - 1, hex_colour(WHITE), hex_colour(LIGHT_BLUE)))
+    background = ('<rect width="%d" height="%d" fill="url(#sky)"/>' %
+                  (HEADER_WIDTH, HEADER_HEIGHT))
+    last_row = (rect(0, HEADER_HEIGHT - 1, HEADER_WIDTH, HEADER_HEIGHT), LIGHT_BLUE)
+    return svg(HEADER_WIDTH, HEADER_HEIGHT, header_layers() + [last_row], defs, background)
+
+
+def buttons_svg():
+    return svg(160, 16, button_layers())
+
+
+def icon_svg():
+    return svg(48, 48, icon_layers())
 
 
 def main():
@@ -332,6 +483,10 @@ def main():
         images += [(solid, 4), (solid, 8), (rows, 32)]
     with open(os.path.join(out, 'selector.ico'), 'wb') as f:
         f.write(ico(images))
+    for name, data in (('header.svg', header_svg()), ('buttons.svg', buttons_svg()),
+                       ('selector.svg', icon_svg())):
+        with open(os.path.join(out, name), 'wb') as f:
+            f.write(data)
 
 
 if __name__ == '__main__':
