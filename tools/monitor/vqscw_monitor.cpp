@@ -55,6 +55,8 @@ class Monitor {
       const uint64_t wait = until > now ? std::min(until - now, kMaxWaitUs) : 0;
       channels_.Receive(static_cast<int>((wait + kUsPerMs - 1) / kUsPerMs));
     }
+    // What arrived before the stop counts too: the totals take what the sockets still hold.
+    channels_.Receive(0);
     spy_.Close();
     for (uint32_t channel : channels_.AllChannels())
       Print(ReportKind::kTotal, channels_.Total(channel));
