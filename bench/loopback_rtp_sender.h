@@ -1,6 +1,6 @@
-// A child process that streams one L24 stereo channel as RTP over loopback multicast: 1000
-// packets a second of 1 ms (48 frames, 288 bytes of payload), like a terminal's stream. Running it
-// in its own process keeps its CPU time out of the measurements.
+// A child process that streams L24 stereo channels as RTP over loopback multicast: for each
+// group, 1000 packets a second of 1 ms (48 frames, 288 bytes of payload), like a terminal's
+// stream. Running it in its own process keeps its CPU time out of the measurements.
 #ifndef BENCH_LOOPBACK_RTP_SENDER_H_
 #define BENCH_LOOPBACK_RTP_SENDER_H_
 
@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace bench {
 
@@ -26,15 +27,18 @@ constexpr int kPacketBytes = kRtpHeader + kFramesPerPacket * 6;
 
 class LoopbackRtpSender {
  public:
-  // Forks the sender. Call before any thread of this process starts.
-  LoopbackRtpSender(uint32_t group, uint16_t port) {
+  // Forks the sender of one stream to each of `groups` (network order). Call before any thread
+  // of this process starts.
+  LoopbackRtpSender(const std::vector<uint32_t>& groups, uint16_t port) {
     pid_ = fork();
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
-      Stream(group, port);
+      Stream(groups, port);
       _exit(0);
     }
   }
+  LoopbackRtpSender(uint32_t group, uint16_t port)
+      : LoopbackRtpSender(std::vector<uint32_t>{group}, port) {}
   ~LoopbackRtpSender() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
@@ -47,15 +51,17 @@ class LoopbackRtpSender {
   bool running() const { return pid_ > 0; }
 
  private:
-  [[noreturn]] static void Stream(uint32_t group, uint16_t port) {
+  [[noreturn]] static void Stream(const std::vector<uint32_t>& groups, uint16_t port) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     in_addr loopback{};
     loopback.s_addr = htonl(INADDR_LOOPBACK);
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = group;
-    to.sin_port = htons(port);
+    std::vector<sockaddr_in> to(groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) {
+      to[g].sin_family = AF_INET;
+      to[g].sin_addr.s_addr = groups[g];
+      to[g].sin_port = htons(port);
+    }
     uint8_t packet[kPacketBytes] = {0x80, 96};
     uint16_t sequence = 0;
     uint32_t timestamp = 0;
@@ -75,7 +81,11 @@ class LoopbackRtpSender {
           out[2] = static_cast<uint8_t>(value);
         }
       }
-      sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      for (size_t g = 0; g < to.size(); ++g) {
+        packet[8] = static_cast<uint8_t>(g);  // an SSRC of each stream's own
+        sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&to[g]),
+               sizeof to[g]);
+      }
       ++sequence;
       timestamp += kFramesPerPacket;
       next.tv_nsec += 1000000000 / kPacketsPerSecond;

@@ -303,6 +303,21 @@ Seeds SeedsFor(const std::string& target) {
       many = Join({many, Chunk(Bytes(datagram.begin(), datagram.begin() + 1452))});
     }
     seeds["many_kept"] = many;
+  } else if (target == "stream_health_fuzz") {
+    // Datagrams of the largest length the input's records describe, RTP headers counting up,
+    // as many as the largest input holds; once in the network's format, once without headers.
+    for (uint8_t format : {uint8_t{0}, uint8_t{0x83}}) {
+      Bytes input = {format};
+      for (uint16_t sequence = 0; input.size() + 4 + 2047 <= kMaxDatagram; ++sequence) {
+        Bytes datagram(2047);
+        for (size_t i = 0; i < datagram.size(); ++i) datagram[i] = static_cast<uint8_t>(i * 13);
+        datagram[0] = 0x80;
+        datagram[2] = static_cast<uint8_t>(sequence >> 8);
+        datagram[3] = static_cast<uint8_t>(sequence);
+        input = Join({input, Bytes{0x07, 0xFF, 0x03, 0xE8}, datagram});
+      }
+      seeds["largest_" + std::to_string(format)] = input;
+    }
   } else if (target == "preset_drop_fuzz") {
     seeds["long_number"] = Join({{1}, Text(Repeat("7", kMaxDatagram - 1, "ChannelNumber="))});
     const std::string sign = "-2147483649\n";

@@ -24,6 +24,14 @@ uint32_t TickCount() {
   return fake != nullptr ? fake->Now() : RealTickCount();
 }
 
+uint64_t MonotonicMicroseconds() {
+  const FakeClock* fake = g_fake_clock.load(std::memory_order_acquire);
+  if (fake != nullptr) return static_cast<uint64_t>(fake->Now()) * 1000u;
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
 FakeClock::FakeClock(uint32_t start) : now_(start) {
   const FakeClock* expected = nullptr;
   [[maybe_unused]] bool installed =

@@ -24,6 +24,11 @@ inline int32_t TickDiff(uint32_t to, uint32_t from) { return static_cast<int32_t
 // True when `now` is at or after `deadline`.
 inline bool TickReached(uint32_t now, uint32_t deadline) { return TickDiff(now, deadline) >= 0; }
 
+// Microseconds from CLOCK_MONOTONIC in 64 bits (no wrap), for measuring packet arrivals finer
+// than the tick. While a FakeClock exists it reads the fake tick times 1000, so that arrival times
+// and the tick move together in tests. Thread-safe.
+uint64_t MonotonicMicroseconds();
+
 // A manual clock for tests. While one exists, TickCount() returns its value. Only one may exist
 // at a time; it restores the real clock when destroyed. Thread-safe reads, so threads of the code
 // under test may call TickCount() while the test advances the clock.

@@ -42,5 +42,18 @@ TEST(TickTest, FakeClockReplacesTheRealOneWhileItLives) {
   EXPECT_NE(TickCount(), a);
 }
 
+TEST(TickTest, MicrosecondClockFollowsTheFakeTickAndAgreesWithTheRealOne) {
+  {
+    FakeClock clock(5000);
+    EXPECT_EQ(MonotonicMicroseconds(), 5000000u);
+    clock.Advance(3);
+    EXPECT_EQ(MonotonicMicroseconds(), 5003000u);
+  }
+  // The real reading is the tick's clock in finer units.
+  const uint64_t micros = MonotonicMicroseconds();
+  const uint32_t tick = TickCount();
+  EXPECT_LE(static_cast<uint32_t>(micros / 1000) - tick + 1, 2u);
+}
+
 }  // namespace
 }  // namespace vqscw

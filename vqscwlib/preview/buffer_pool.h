@@ -36,6 +36,11 @@ class CPacketBuffer {
   uint32_t used() const { return used_; }
   void set_used(uint32_t used) { used_ = used; }
 
+  // When the datagram in a receive buffer arrived, on the MonotonicMicroseconds clock. Set by the
+  // receiver with used().
+  uint64_t arrival_us() const { return arrival_us_; }
+  void set_arrival_us(uint64_t arrival_us) { arrival_us_ = arrival_us; }
+
   // acq_rel, not relaxed: the last holder may be on a thread that synchronised with this one only
   // through this count (a GStreamer thread freeing the buffer that wraps a sample).
   void AddRef() { ref_count_.fetch_add(1, std::memory_order_acq_rel); }
@@ -48,6 +53,7 @@ class CPacketBuffer {
   uint8_t* data_ = nullptr;
   uint32_t capacity_ = 0;
   uint32_t used_ = 0;
+  uint64_t arrival_us_ = 0;
   std::atomic<int32_t> ref_count_{0};
   CBufferPool* pool_ = nullptr;
   CPacketBuffer* next_free_ = nullptr;  // guarded by the pool's lock while the buffer is free

@@ -1,6 +1,5 @@
 #include "vqscwlib/preview/network_receiver.h"
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -43,30 +42,8 @@ HRESULT CNetworkReceiver::Start(uint32_t group, uint16_t port, uint32_t interfac
   stop_event_.Reset();
   outstanding_.store(0, std::memory_order_relaxed);
 
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = vqscw::OpenGroupSocket(group, port, interface_address);
   if (fd < 0) return ErrorResult(errno);
-  auto fail = [fd]() {
-    const int error = errno;
-    close(fd);
-    return ErrorResult(error);
-  };
-  const int on = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) return fail();
-  // Only the group joined here: Linux would otherwise deliver every group any socket of this
-  // host joined on the same port.
-  const int off = 0;
-  if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) < 0) return fail();
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = port;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) return fail();
-  ip_mreq membership{};
-  membership.imr_multiaddr.s_addr = group;
-  membership.imr_interface.s_addr = interface_address;
-  if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) < 0) {
-    return fail();
-  }
   try {
     thread_ = std::thread(&CNetworkReceiver::ThreadMain, this, fd);
   } catch (const std::system_error& error) {
@@ -129,22 +106,16 @@ int CNetworkReceiver::Drain(int socket) {
     PostReceives();
     const int count = posted_count_;
     if (count == 0) break;
-    for (int i = 0; i < count; ++i) {
-      vectors_[i] = {posted_[i]->data(), posted_[i]->capacity()};
-      messages_[i].msg_hdr = msghdr{};
-      messages_[i].msg_hdr.msg_iov = &vectors_[i];
-      messages_[i].msg_hdr.msg_iovlen = 1;
-      messages_[i].msg_len = 0;
-    }
-    const int received =
-        recvmmsg(socket, messages_, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    for (int i = 0; i < count; ++i) buffers_[i] = posted_[i]->data();
+    const int received = batch_.Receive(socket, buffers_, receive_pool_->buffer_size(), count);
     if (received <= 0) break;  // drained, or a receive error: nothing is counted
     for (int i = 0; i < received; ++i) {
       CPacketBuffer* buffer = posted_[i];
       outstanding_.fetch_sub(1, std::memory_order_relaxed);
       // A datagram longer than the buffer is an error, like any failed receive.
-      if ((messages_[i].msg_hdr.msg_flags & MSG_TRUNC) == 0) {
-        buffer->set_used(messages_[i].msg_len);
+      if (!batch_.truncated(i)) {
+        buffer->set_used(batch_.length(i));
+        buffer->set_arrival_us(batch_.arrival_us(i));
         sink_->HandlePacket(buffer);
       }
       buffer->Release();

@@ -12,8 +12,6 @@
 #ifndef VQSCWLIB_PREVIEW_NETWORK_RECEIVER_H_
 #define VQSCWLIB_PREVIEW_NETWORK_RECEIVER_H_
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -23,6 +21,7 @@
 #include "vqscwlib/platform/socket_library.h"
 #include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/buffer_pool.h"
+#include "vqscwlib/preview/datagram_batch.h"
 
 namespace vqscw {
 
@@ -102,8 +101,8 @@ class CNetworkReceiver {
   // Receive thread only.
   CPacketBuffer* posted_[kMaxOutstanding] = {};
   int posted_count_ = 0;
-  mmsghdr messages_[kMaxOutstanding] = {};
-  iovec vectors_[kMaxOutstanding] = {};
+  uint8_t* buffers_[kMaxOutstanding] = {};
+  vqscw::DatagramBatch batch_;  // each datagram's length and arrival time
 };
 
 #endif  // VQSCWLIB_PREVIEW_NETWORK_RECEIVER_H_

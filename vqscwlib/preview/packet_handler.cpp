@@ -41,6 +41,8 @@ void PacketHandler::Handle(CPacketBuffer* buffer) {
   packets_.store(packets_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   const uint32_t header = static_cast<uint32_t>(PayloadHeaderBytes(mode_));
   const uint32_t used = std::min(buffer->used(), buffer->capacity());
+  // Before the audio path, which may hand the buffer downstream.
+  health_.Observe(buffer->data(), used, buffer->arrival_us());
   if (used < header) return;  // no payload: counted as a packet, nothing more
   uint8_t* payload = buffer->data() + header;
   const uint32_t length = used - header;

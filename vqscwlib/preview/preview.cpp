@@ -20,6 +20,7 @@ constexpr uint64_t kMillisecondsPerSecond = 1000;
 IGraphBuilder* g_graph = nullptr;
 IMediaControl* g_media_control = nullptr;
 INetworkReceiverStats* g_stats = nullptr;
+INetworkReceiverHealth* g_health = nullptr;
 
 template <typename Interface>
 void ReleaseAndClear(Interface** pointer) {
@@ -93,6 +94,10 @@ HRESULT BuildAndRun(uint32_t group, uint32_t interface_address, PreviewProgressC
   if (SUCCEEDED(locals.filter->QueryInterface(IID_INetworkReceiverStats, &stats))) {
     g_stats = static_cast<INetworkReceiverStats*>(stats);
   }
+  void* health = nullptr;
+  if (SUCCEEDED(locals.filter->QueryInterface(IID_INetworkReceiverHealth, &health))) {
+    g_health = static_cast<INetworkReceiverHealth*>(health);
+  }
   return S_OK;
 }
 
@@ -101,6 +106,16 @@ HRESULT BuildAndRun(uint32_t group, uint32_t interface_address, PreviewProgressC
 namespace vqscw {
 
 uint32_t PreviewGroup(uint32_t channel) { return htonl(kPreviewGroupBase | channel); }
+
+uint32_t PlayingMilliseconds(uint64_t payload_bytes, uint32_t bytes_per_second) {
+  if (bytes_per_second == 0) return 0;
+  // Below 2^32 bytes the product fits 64 bits with room; above, divide first to keep it there.
+  const uint64_t whole = payload_bytes / bytes_per_second;
+  const uint64_t rest = payload_bytes % bytes_per_second;
+  // Truncated to 32 bits, as the status line expects.
+  return static_cast<uint32_t>(whole * kMillisecondsPerSecond +
+                               rest * kMillisecondsPerSecond / bytes_per_second);
+}
 
 }  // namespace vqscw
 
@@ -112,6 +127,7 @@ HRESULT PreviewStart(uint32_t channel, PreviewProgressCallback callback, void* u
 }
 
 void PreviewStop(PreviewProgressCallback callback, void* user) {
+  ReleaseAndClear(&g_health);
   ReleaseAndClear(&g_stats);
   ReleaseAndClear(&g_media_control);
   ReleaseAndClear(&g_graph);  // the last reference: stops the graph and its receive thread
@@ -139,12 +155,18 @@ HRESULT PreviewGetStatistics(uint32_t* elapsed_ms, uint32_t* packets) {
   ReceiverStatistics statistics;
   const HRESULT hr = g_stats->GetStatistics(&statistics);
   if (FAILED(hr)) return hr;
-  const uint64_t rate = statistics.bytesPerSecond;
-  // Computed in 64 bits, then truncated to 32 as the status line expects.
-  *elapsed_ms =
-      rate == 0
-          ? 0
-          : static_cast<uint32_t>(statistics.payloadBytesReceived * kMillisecondsPerSecond / rate);
+  // The 32-bit payload count wraps after 4.1 hours of audio; the health's 64-bit count does not,
+  // and equals it before the wrap.
+  uint64_t payload = statistics.payloadBytesReceived;
+  ReceiverHealth health;
+  if (g_health != nullptr && g_health->GetHealth(&health) == S_OK) payload = health.payloadBytes;
+  *elapsed_ms = vqscw::PlayingMilliseconds(payload, statistics.bytesPerSecond);
   *packets = statistics.packetsReceived;
   return S_OK;
+}
+
+HRESULT PreviewGetHealth(ReceiverHealth* health) {
+  if (g_health == nullptr) return S_FALSE;
+  if (health == nullptr) return E_POINTER;
+  return g_health->GetHealth(health);
 }

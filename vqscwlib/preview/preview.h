@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "vqscwlib/platform/com.h"
+#include "vqscwlib/preview/receiver_health.h"
 
 // Progress of PreviewStart and PreviewStop:
 //   0  the preview was stopped by PreviewStop (only when a callback is given)
@@ -52,8 +53,14 @@ HRESULT PreviewSetVolume(int32_t volume);
 HRESULT PreviewGetLevels(int32_t* left, int32_t* right);
 
 // The playing time (payload received, in milliseconds of audio) and the packets received. S_OK
-// with both written; S_FALSE with nothing written when no preview exists.
+// with both written; S_FALSE with nothing written when no preview exists. The playing time is
+// reckoned from a 64-bit payload count, so it does not fall back to zero after 2^32 bytes (4.1
+// hours); it wraps with the 32-bit milliseconds, after 49.7 days.
 HRESULT PreviewGetStatistics(uint32_t* elapsed_ms, uint32_t* packets);
+
+// The health of the previewed stream since the preview started (ReceiverHealth). S_OK with
+// *health filled; S_FALSE with nothing written when no preview runs; E_POINTER for null.
+HRESULT PreviewGetHealth(ReceiverHealth* health);
 
 namespace vqscw {
 
@@ -62,6 +69,10 @@ constexpr uint16_t kPreviewPort = 5004;
 // The multicast group, in network byte order, that carries `channel`: 239.192.0.0 with the
 // channel number OR-ed onto it (channel 300 is 239.192.1.44).
 uint32_t PreviewGroup(uint32_t channel);
+
+// Milliseconds of audio in `payload_bytes` at `bytes_per_second`, truncated to 32 bits (0 for a
+// rate of 0): the playing time PreviewGetStatistics gives.
+uint32_t PlayingMilliseconds(uint64_t payload_bytes, uint32_t bytes_per_second);
 
 }  // namespace vqscw
 

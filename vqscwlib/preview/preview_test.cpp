@@ -69,8 +69,12 @@ TEST_F(PreviewTest, WithoutAPreviewEveryQueryAnswersFalseAndWritesNothing) {
   EXPECT_EQ(PreviewSetVolume(-100), S_FALSE);
   EXPECT_EQ(PreviewGetLevels(&left, &right), S_FALSE);
   EXPECT_EQ(PreviewGetStatistics(&elapsed, &packets), S_FALSE);
+  ReceiverHealth health{};
+  health.lost = 7;
+  EXPECT_EQ(PreviewGetHealth(&health), S_FALSE);
   EXPECT_EQ(left, 7);
   EXPECT_EQ(elapsed, 7u);
+  EXPECT_EQ(health.lost, 7u);
   StepLog log;
   PreviewStop(RecordStep, &log);
   PreviewStop(RecordStep, &log);
@@ -133,6 +137,15 @@ TEST_F(PreviewTest, StatisticsGiveThePlayingTimeOfThePayloadReceived) {
   ASSERT_EQ(PreviewGetStatistics(&elapsed, &packets), S_OK);
   EXPECT_EQ(elapsed, 2000u);
   EXPECT_EQ(packets, 80u);
+  // The same stream's health: the test's datagrams all carry sequence number 0.
+  ReceiverHealth health{};
+  ASSERT_EQ(PreviewGetHealth(&health), S_OK);
+  EXPECT_EQ(health.packets, 80u);
+  EXPECT_EQ(health.payloadBytes, 576000u);
+  EXPECT_EQ(health.duplicated, 79u);
+  EXPECT_EQ(health.lost, 0u);
+  PreviewStop(nullptr, nullptr);
+  EXPECT_EQ(PreviewGetHealth(&health), S_FALSE);
 }
 
 TEST_F(PreviewTest, SinkThatCannotStartOrDoesNotExistFailsWithAResultInsteadOfWaiting) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "vqscwlib/platform/clock.h"
 #include "vqscwlib/platform/wave_format.h"
 #include "vqscwlib/preview/debug_output.h"
 
@@ -17,6 +18,8 @@ constexpr double kFullScale = 2130706432.0;  // 0x7F000000: a full-scale 24-bit 
 constexpr int32_t kSilentPeak = 655360;      // 0xA0000: at or below this, the level is silence
 constexpr int32_t kSilentLevel = -10000;
 constexpr uint32_t kMaxPcmBlockBytes = 1 << 20;
+constexpr uint32_t kMpegRtpClockRate = 90000;  // RTP's clock for MPEG audio
+constexpr double kMicrosecondsPerMs = 1000.0;
 
 // The first octet of an address held in network byte order.
 uint32_t FirstOctet(uint32_t address) {
@@ -49,6 +52,23 @@ bool IsConvertiblePcm(const uint8_t* format) {
   }
   const uint32_t block = head.nAvgBytesPerSec / CNetworkReceiverFilter::kPcmBlocksPerSecond;
   return block != 0 && block <= kMaxPcmBlockBytes && block % head.nBlockAlign == 0;
+}
+
+// What the health counting takes a stream of `mode` and `format` to carry: RTP header modes are
+// sequenced, linear PCM gives levels.
+vqscw::StreamHealthFormat HealthFormatOf(PayloadHeaderMode mode, bool pcm,
+                                         const WAVEFORMATEX& format) {
+  vqscw::StreamHealthFormat health;
+  if (mode == HEADER_RTP || mode == HEADER_RTP_MPA) {
+    health.header_bytes = static_cast<uint32_t>(PayloadHeaderBytes(mode));
+    health.clock_rate = pcm ? format.nSamplesPerSec : kMpegRtpClockRate;
+  }
+  if (pcm) {
+    health.channels = format.nChannels;
+    health.bytes_per_sample = format.wBitsPerSample / 8u;
+    health.interval_peaks = false;  // the meter has levels of its own: only silence is wanted
+  }
+  return health;
 }
 
 }  // namespace
@@ -106,6 +126,8 @@ HRESULT CNetworkReceiverFilter::QueryInterface(const IID& iid, void** object) {
   } else if (iid == IID_INetworkReceiverStats) {
     handler_.ResetPeaks();
     found = static_cast<INetworkReceiverStats*>(this);
+  } else if (iid == IID_INetworkReceiverHealth) {
+    found = static_cast<INetworkReceiverHealth*>(this);
   } else if (iid == IID_IFileSourceFilter) {
     found = static_cast<IFileSourceFilter*>(this);
   } else if (iid == IID_IPersistStream) {
@@ -152,6 +174,7 @@ HRESULT CNetworkReceiverFilter::Pause() {
     if (group_ == kNotSet || interface_address_ == kNotSet) {
       hr = E_FAIL;
     } else if (state() == State_Stopped) {
+      handler_.RestartHealth();  // before the receive thread, which the start orders after it
       hr = receiver_.Start(group_, port_, interface_address_);
       if (SUCCEEDED(hr)) {
         if (IMemAllocator* allocator = pin_.allocator(); allocator && pin_.IsConnected()) {
@@ -294,8 +317,9 @@ HRESULT CNetworkReceiverFilter::CreatePcmPool() {
 }
 
 void CNetworkReceiverFilter::ApplyFormatToHandler() {
-  handler_.Configure(header_mode_, pin_.sub_type() == MEDIASUBTYPE_PCM,
-                     pin_.wave_format().wBitsPerSample);
+  const bool pcm = pin_.sub_type() == MEDIASUBTYPE_PCM;
+  handler_.Configure(header_mode_, pcm, pin_.wave_format().wBitsPerSample);
+  handler_.ConfigureHealth(HealthFormatOf(header_mode_, pcm, pin_.wave_format()));
 }
 
 HRESULT CNetworkReceiverFilter::GetLevels(int32_t* left, int32_t* right) {
@@ -313,6 +337,26 @@ HRESULT CNetworkReceiverFilter::GetStatistics(ReceiverStatistics* statistics) {
   statistics->packetsReceived = handler_.packets_received();
   statistics->payloadBytesReceived = handler_.payload_bytes_received();
   statistics->bytesPerSecond = bytes_per_second_.load(std::memory_order_relaxed);
+  return S_OK;
+}
+
+HRESULT CNetworkReceiverFilter::GetHealth(ReceiverHealth* health) {
+  if (health == nullptr) return E_POINTER;
+  const vqscw::StreamHealthCounts counts = handler_.health();
+  health->packets = counts.packets;
+  health->payloadBytes = handler_.payload_bytes_total();
+  health->bytesPerSecond = bytes_per_second_.load(std::memory_order_relaxed);
+  health->ssrc = counts.ssrc;
+  health->expected = counts.expected;
+  health->lost = counts.lost;
+  health->duplicated = counts.duplicated;
+  health->reordered = counts.reordered;
+  health->unsequenced = counts.unsequenced;
+  health->ssrcChanges = counts.ssrc_changes;
+  health->silent = vqscw::IsSilent(counts, vqscw::MonotonicMicroseconds()) ? 1 : 0;
+  health->jitterMs = counts.jitter_ms;
+  health->maxJitterMs = counts.max_jitter_ms;
+  health->longestGapMs = static_cast<double>(counts.longest_gap_us) / kMicrosecondsPerMs;
   return S_OK;
 }
 

@@ -27,12 +27,14 @@
 #include "vqscwlib/preview/network_receiver.h"
 #include "vqscwlib/preview/output_pin.h"
 #include "vqscwlib/preview/packet_handler.h"
+#include "vqscwlib/preview/receiver_health.h"
 #include "vqscwlib/preview/receiver_interfaces.h"
 #include "vqscwlib/preview/sample_pool.h"
 
 class CNetworkReceiverFilter final : public IBaseFilter,
                                      public INetworkReceiverConfig,
                                      public INetworkReceiverStats,
+                                     public INetworkReceiverHealth,
                                      public IFileSourceFilter,
                                      public IPersistStream,
                                      public IAMFilterMiscFlags,
@@ -85,6 +87,9 @@ class CNetworkReceiverFilter final : public IBaseFilter,
   // INetworkReceiverStats.
   HRESULT GetLevels(int32_t* left, int32_t* right) override;
   HRESULT GetStatistics(ReceiverStatistics* statistics) override;
+
+  // INetworkReceiverHealth. Silence is judged at the platform clock's MonotonicMicroseconds().
+  HRESULT GetHealth(ReceiverHealth* health) override;
 
   // IFileSourceFilter: configures the filter from an SDP file (UTF-16 name, converted to UTF-8
   // for the file system). S_OK, E_POINTER, E_OUTOFMEMORY, E_FAIL when the file cannot be read

@@ -54,4 +54,10 @@ HRESULT FakePreview::GetStatistics(uint32_t* elapsed, uint32_t* counted) {
   return S_OK;
 }
 
+HRESULT FakePreview::GetHealth(ReceiverHealth* given) {
+  if (!running_) return S_FALSE;
+  *given = health;
+  return S_OK;
+}
+
 }  // namespace vqscw

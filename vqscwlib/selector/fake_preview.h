@@ -23,6 +23,7 @@ class FakePreview : public PreviewApi {
   // Statistics while the preview runs.
   uint32_t elapsed_ms = 0;
   uint32_t packets = 0;
+  ReceiverHealth health{};
   // Called after each step has been reported to a callback, with the step.
   std::function<void(int step)> after_step;
 
@@ -32,9 +33,10 @@ class FakePreview : public PreviewApi {
   HRESULT SetVolume(int32_t volume) override;
   HRESULT GetLevels(int32_t* left, int32_t* right) override;
   HRESULT GetStatistics(uint32_t* elapsed_ms, uint32_t* packets) override;
+  HRESULT GetHealth(ReceiverHealth* health) override;
 
   // Calls so far, as texts: "start 5 127.0.0.1", "stop", "stop+callback", "volume -2500" (levels
-  // and statistics are only counted).
+  // statistics and health are only counted).
   std::vector<std::string> calls;
   int level_queries = 0;
   bool exists() const { return exists_; }

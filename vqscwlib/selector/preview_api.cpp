@@ -17,6 +17,7 @@ class LibraryPreview final : public PreviewApi {
   HRESULT GetStatistics(uint32_t* elapsed_ms, uint32_t* packets) override {
     return PreviewGetStatistics(elapsed_ms, packets);
   }
+  HRESULT GetHealth(ReceiverHealth* health) override { return PreviewGetHealth(health); }
 };
 
 }  // namespace

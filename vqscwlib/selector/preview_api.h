@@ -20,6 +20,7 @@ class PreviewApi {
   virtual HRESULT SetVolume(int32_t volume) = 0;
   virtual HRESULT GetLevels(int32_t* left, int32_t* right) = 0;
   virtual HRESULT GetStatistics(uint32_t* elapsed_ms, uint32_t* packets) = 0;
+  virtual HRESULT GetHealth(ReceiverHealth* health) = 0;
 };
 
 // The library's own preview.

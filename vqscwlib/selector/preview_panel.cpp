@@ -86,17 +86,34 @@ void PreviewPanel::close() {
 
 void PreviewPanel::updateStatus() {
   std::string text;
+  QLabel* status = controls_.status;
   if (state_->previewing != 0) {
     uint32_t elapsed_ms = 0;
     uint32_t packets = 0;
     if (preview_->GetStatistics(&elapsed_ms, &packets) != S_OK) elapsed_ms = packets = 0;
     text = PlayingStatus(state_->previewing, elapsed_ms, packets, &state_->last_packet_count);
+    // The stream's health since the preview started, in the status line's tooltip and its
+    // accessible description; once the preview ends the description it held before comes back.
+    ReceiverHealth health{};
+    if (preview_->GetHealth(&health) == S_OK) {
+      if (!showing_health_) {
+        idle_description_ = status->accessibleDescription();
+        showing_health_ = true;
+      }
+      const QString description = QString::fromUtf8(HealthDescription(health));
+      status->setToolTip(description);
+      status->setAccessibleDescription(description);
+    }
   } else {
     text = ReadyStatus(controls_.list->rowCount());
     // While idle the line carries its default tooltip; a preview may put its own meanwhile.
-    controls_.status->setToolTip(QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
+    status->setToolTip(QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
+    if (showing_health_) {
+      status->setAccessibleDescription(idle_description_);
+      showing_health_ = false;
+    }
   }
-  controls_.status->setText(QString::fromUtf8(text));
+  status->setText(QString::fromUtf8(text));
 }
 
 void PreviewPanel::OnProgress(int step, void* user) {

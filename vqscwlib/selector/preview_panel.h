@@ -9,6 +9,7 @@
 #define VQSCWLIB_SELECTOR_PREVIEW_PANEL_H_
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <cstdint>
 
@@ -63,7 +64,9 @@ class PreviewPanel : public QObject {
   // At closing: stops both timers and the preview (the button is left as it is).
   void close();
 
-  // The status timer's work: the playing text while previewing, else the ready text.
+  // The status timer's work: the playing text while previewing, else the ready text. While a
+  // preview runs, the status line's tooltip and accessible description give the stream's loss,
+  // duplicates, reordering and jitter since the preview started.
   void updateStatus();
 
   bool meterRunning() const { return meter_timer_.isActive(); }
@@ -79,6 +82,9 @@ class PreviewPanel : public QObject {
   const Controls controls_;
   QTimer meter_timer_;
   QTimer status_timer_;
+  // The status line's own tooltip and description, kept while they show the stream's health.
+  bool showing_health_ = false;
+  QString idle_description_;
 };
 
 }  // namespace vqscw

@@ -16,6 +16,7 @@
 #include "tests/support/qtest_main.h"
 #include "vqscwlib/platform/registry.h"
 #include "vqscwlib/selector/channel_list.h"
+#include "vqscwlib/selector/control_help.h"
 #include "vqscwlib/selector/fake_preview.h"
 #include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/level_meter.h"
@@ -131,6 +132,7 @@ class PreviewPanelTest : public QObject {
   void meterShowsEachChannelsLevelWhilePreviewing();
   void statusShowsThePlayingChannelThenTheRowCount();
   void rateOfANewPreviewIsNotReckonedFromTheLastOnesCount();
+  void statusTooltipTellsTheStreamsHealthWhilePreviewing();
   void dragOfTheTrackbarIsHeardLiveAndStoredWhenItEnds();
 
   // Closing.
@@ -273,6 +275,37 @@ void PreviewPanelTest::rateOfANewPreviewIsNotReckonedFromTheLastOnesCount() {
   h.preview.elapsed_ms = h.preview.packets = 1000;
   h.Panel().updateStatus();
   QCOMPARE(h.Status(), QString(" Playing channel #6 ... 00:00:01 (rate: 1000 packets/s)"));
+}
+
+void PreviewPanelTest::statusTooltipTellsTheStreamsHealthWhilePreviewing() {
+  Harness h({5});
+  auto* status = h.Control<QLabel>(kIdStatus);
+  status->setAccessibleDescription("The preview's state");
+  h.preview.elapsed_ms = 61000;
+  h.preview.packets = 4000;
+  h.preview.health.lost = 30;
+  h.preview.health.duplicated = 20;
+  h.preview.health.reordered = 10;
+  h.preview.health.jitterMs = 0.25;
+  h.Preview(5);
+  QTRY_COMPARE_WITH_TIMEOUT(
+      status->toolTip(),
+      QString("Since the preview started: 30 lost, 20 duplicated, 10 reordered, jitter 0.25 ms"),
+      kTickWaitMs);
+  QCOMPARE(status->accessibleDescription(), status->toolTip());
+  // The status line itself reads as it always did.
+  QCOMPARE(h.Status(), QString(" Playing channel #5 ... 00:01:01 (rate: 4000 packets/s)"));
+
+  // Refreshed with the status.
+  h.preview.health.lost = 31;
+  h.Panel().updateStatus();
+  QVERIFY(status->toolTip().startsWith("Since the preview started: 31 lost"));
+
+  QTest::mouseClick(h.PreviewButton(), Qt::LeftButton);
+  h.Panel().updateStatus();
+  // Idle again: the line's own tooltip and description.
+  QCOMPARE(status->toolTip(), QString::fromUtf8(HelpOf(kIdStatus)->tooltip));
+  QCOMPARE(status->accessibleDescription(), QString("The preview's state"));
 }
 
 void PreviewPanelTest::dragOfTheTrackbarIsHeardLiveAndStoredWhenItEnds() {

@@ -97,4 +97,15 @@ std::string PlayingStatus(int32_t channel, uint32_t elapsed_ms, uint32_t packets
   return text;
 }
 
+std::string HealthDescription(const ReceiverHealth& health) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "Since the preview started: %llu lost, %llu duplicated, %llu reordered, jitter "
+                "%.2f ms",
+                static_cast<unsigned long long>(health.lost),
+                static_cast<unsigned long long>(health.duplicated),
+                static_cast<unsigned long long>(health.reordered), health.jitterMs);
+  return text;
+}
+
 }  // namespace vqscw

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vqscwlib/preview/receiver_health.h"
+
 namespace vqscw {
 
 // ---------------------------------------------------------------------------------------------
@@ -95,6 +97,11 @@ std::string ReadyStatus(int rows);
 // *last_packet_count becomes `packets`.
 std::string PlayingStatus(int32_t channel, uint32_t elapsed_ms, uint32_t packets,
                           uint32_t* last_packet_count);
+
+// The status line's tooltip and accessible description while a preview plays, from the
+// preview's health: "Since the preview started: 30 lost, 20 duplicated, 10 reordered, jitter
+// 0.05 ms".
+std::string HealthDescription(const ReceiverHealth& health);
 
 }  // namespace vqscw
 

@@ -73,6 +73,21 @@ TEST(MeterTest, SegmentsSitInTwoColumnsFromTheBottomUp) {
   EXPECT_EQ(SegmentRect(shifted, kMeterRight, 0), (MeterRect{13, 57, 20, 61}));
 }
 
+TEST(StatusTextTest, HealthSaysLossDuplicatesReorderingAndJitter) {
+  ReceiverHealth health{};
+  health.lost = 30;
+  health.duplicated = 20;
+  health.reordered = 10;
+  health.jitterMs = 0.0549;
+  EXPECT_EQ(HealthDescription(health),
+            "Since the preview started: 30 lost, 20 duplicated, 10 reordered, jitter 0.05 ms");
+  health.lost = 5000000000;  // beyond 32 bits
+  health.jitterMs = 12.346;
+  EXPECT_EQ(HealthDescription(health),
+            "Since the preview started: 5000000000 lost, 20 duplicated, 10 reordered, jitter "
+            "12.35 ms");
+}
+
 TEST(StatusTextTest, ReadyCountsTheRows) {
   EXPECT_EQ(ReadyStatus(0), " Ready... channels found: 0");
   EXPECT_EQ(ReadyStatus(12), " Ready... channels found: 12");

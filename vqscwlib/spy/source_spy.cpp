@@ -47,9 +47,6 @@ constexpr uint16_t kSourceBits = 24;
 constexpr uint32_t kFrontLeftRight = 3;
 constexpr uint16_t kExtensibleExtraSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
 
-// A source of this stream type is never reported.
-constexpr uint8_t kHiddenStreamType = 1;
-
 // Octet `index` (0 first) of an address in network byte order as held in memory.
 int Octet(uint32_t address, int index) {
   return static_cast<int>((address >> (8 * index)) & 0xFFu);

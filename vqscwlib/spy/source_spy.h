@@ -24,6 +24,9 @@ constexpr uint32_t SPY_E_RESOURCES = 1004;    // out of memory, or an event/thre
 constexpr uint32_t SPY_E_SOCKETS = 1005;      // the socket library could not be started
 constexpr uint32_t SPY_E_ACCESS_FILE = 1006;  // the access-list file could not be opened
 
+// Sources of this stream type are never reported to clients.
+constexpr uint8_t kHiddenStreamType = 1;
+
 // The advertisement port and group every terminal sends to.
 constexpr uint16_t kAdvertisementPort = 4001;
 
