@@ -2,6 +2,7 @@
 // it lists the terminal's sources and writes SDP files that a third-party reader (ffprobe)
 // accepts and follows to the terminal's streams.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,8 +32,11 @@ constexpr char kSpy[] = VQSCW_SPY_PATH;
 class SpyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::path(::testing::TempDir()) / ("spy-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
+    // mkdtemp, not the process id: in a process namespace of its own every test has the same
+    // small id, so a name built from it is shared by tests running at once.
+    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-spy-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    dir_ = dir;
     ASSERT_TRUE(group_.ok());  // there before the terminal starts
     // Five sources, so a full advertisement takes two messages; given in a config file.
     const std::string config = (dir_ / "terminal.conf").string();

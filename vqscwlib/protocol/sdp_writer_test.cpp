@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,10 +18,11 @@ using namespace vqscw::testing;  // NOLINT
 class SdpWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::path(::testing::TempDir()) /
-           ("sdp-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
+    // mkdtemp, not the process id: in a process namespace of its own every test has the same
+    // small id, so a name built from it is shared by tests running at once.
+    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-sdp-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    dir_ = dir;
   }
   void TearDown() override {
     ReleaseSourceTable(&table_);
