@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -367,7 +368,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/vqscw-spy-fuzz-XXXXXX";
   Check(mkdtemp(folder) != nullptr, "temporary folder");
   rig->folder = folder;
-  std::atexit([] { rmdir(rig->folder.c_str()); });
+  std::atexit([] {  // with the SDP files the last inputs left in it
+    std::error_code ignored;
+    std::filesystem::remove_all(rig->folder, ignored);
+  });
   // The spies stay open, so that an input's allocations are freed within that input (the table
   // is emptied at its end) and the fuzzer's leak check has nothing to chase.
   for (int i = 0; i < 2; ++i) {

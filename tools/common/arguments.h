@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace vqscw::tools {
+#include "tools/common/command_line.h"
 
-// The exit code of a tool given arguments it cannot use.
-constexpr int kExitUsage = 2;
+namespace vqscw::tools {
 
 class ArgumentReader {
  public:

@@ -25,20 +25,12 @@ constexpr char kFooter[] =
     "identifier (null before any packet). Ends after --seconds, or on SIGINT or SIGTERM, with "
     "exit code 0; bad arguments exit with 2.";
 
-// Digits only: no sign, no fraction, no spaces.
-const CLI::Validator kWholeNumber(
-    [](std::string& text) {
-      const bool digits = !text.empty() && std::all_of(text.begin(), text.end(),
-                                                       [](char c) { return c >= '0' && c <= '9'; });
-      return digits ? std::string() : "'" + text + "' is not a whole number";
-    },
-    "");
-
 }  // namespace
 
-MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
-                                        MonitorOptions* options, std::string* message) {
+CommandLineOutcome ParseMonitorOptions(const std::vector<std::string>& args,
+                                       MonitorOptions* options, std::string* message) {
   CLI::App app(kDescription, "vqscw-monitor");
+  AddVersionFlag(app);
   app.footer(kFooter);
   std::vector<uint32_t> channels;
   app.add_option("--card", options->card,
@@ -57,19 +49,11 @@ MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
       ->check(CLI::Range(uint32_t{0}, kMaxSeconds));
   app.add_flag("--json", options->json, "print JSON lines");
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    *message = app.help();
-    return MonitorParseOutcome::kHelp;
-  } catch (const CLI::ParseError& error) {
-    *message = error.what();
-    return MonitorParseOutcome::kBadArguments;
-  }
+  const CommandLineOutcome outcome = ParseCommandLine(app, args, message);
+  if (outcome != CommandLineOutcome::kRun) return outcome;
   if (channels.empty() && !options->all) {
     *message = "no channel to watch: give --channel N or --all";
-    return MonitorParseOutcome::kBadArguments;
+    return CommandLineOutcome::kBadArguments;
   }
   options->channels.clear();
   for (uint32_t channel : channels) {
@@ -78,7 +62,7 @@ MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
       options->channels.push_back(channel);
     }
   }
-  return MonitorParseOutcome::kRun;
+  return CommandLineOutcome::kRun;
 }
 
 }  // namespace vqscw::tools

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/command_line.h"
+
 namespace vqscw::tools {
 
-// The exit code for arguments the monitor cannot use.
-constexpr int kMonitorExitUsage = 2;
 // Channel numbers the monitor can join: the preview's groups 239.192.0.1 to 239.192.255.255.
 constexpr uint32_t kMonitorMaxChannel = 65535;
 
@@ -21,12 +21,9 @@ struct MonitorOptions {
   bool json = false;
 };
 
-enum class MonitorParseOutcome { kRun, kHelp, kBadArguments };
-
-// Reads `args` (without the program name). kHelp puts the usage text in *message, kBadArguments
-// a one-line reason.
-MonitorParseOutcome ParseMonitorOptions(const std::vector<std::string>& args,
-                                        MonitorOptions* options, std::string* message);
+// Reads `args` (without the program name), as ParseCommandLine does.
+CommandLineOutcome ParseMonitorOptions(const std::vector<std::string>& args,
+                                       MonitorOptions* options, std::string* message);
 
 }  // namespace vqscw::tools
 

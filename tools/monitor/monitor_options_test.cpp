@@ -5,8 +5,8 @@
 namespace vqscw::tools {
 namespace {
 
-MonitorParseOutcome Parse(const std::vector<std::string>& args, MonitorOptions* options,
-                          std::string* message = nullptr) {
+CommandLineOutcome Parse(const std::vector<std::string>& args, MonitorOptions* options,
+                         std::string* message = nullptr) {
   std::string ignored;
   return ParseMonitorOptions(args, options, message != nullptr ? message : &ignored);
 }
@@ -16,7 +16,7 @@ TEST(MonitorOptionsTest, ChannelsCardSecondsAndJson) {
   ASSERT_EQ(Parse({"--card", "lo", "--channel", "101", "--channel=7", "--channel", "101",
                    "--seconds", "30", "--json"},
                   &o),
-            MonitorParseOutcome::kRun);
+            CommandLineOutcome::kRun);
   EXPECT_EQ(o.card, "lo");
   EXPECT_EQ(o.channels, (std::vector<uint32_t>{101, 7}));  // in order, each once
   EXPECT_EQ(o.seconds, 30u);
@@ -24,7 +24,7 @@ TEST(MonitorOptionsTest, ChannelsCardSecondsAndJson) {
   EXPECT_FALSE(o.all);
 
   MonitorOptions defaults;
-  ASSERT_EQ(Parse({"--all"}, &defaults), MonitorParseOutcome::kRun);
+  ASSERT_EQ(Parse({"--all"}, &defaults), CommandLineOutcome::kRun);
   EXPECT_TRUE(defaults.all);
   EXPECT_TRUE(defaults.channels.empty());
   EXPECT_EQ(defaults.seconds, 0u);
@@ -48,7 +48,7 @@ TEST(MonitorOptionsTest, BadArgumentsAreRefusedWithAReason) {
   for (const auto& args : bad) {
     MonitorOptions o;
     std::string message;
-    EXPECT_EQ(Parse(args, &o, &message), MonitorParseOutcome::kBadArguments)
+    EXPECT_EQ(Parse(args, &o, &message), CommandLineOutcome::kBadArguments)
         << (args.empty() ? std::string("(none)") : args.back());
     EXPECT_FALSE(message.empty());
   }
@@ -65,9 +65,18 @@ TEST(MonitorOptionsTest, BadArgumentsAreRefusedWithAReason) {
 TEST(MonitorOptionsTest, HelpDescribesTheLines) {
   MonitorOptions o;
   std::string message;
-  ASSERT_EQ(Parse({"--help"}, &o, &message), MonitorParseOutcome::kHelp);
+  ASSERT_EQ(Parse({"--help"}, &o, &message), CommandLineOutcome::kHelp);
   EXPECT_NE(message.find("--channel"), std::string::npos);
   EXPECT_NE(message.find("\"event\":\"total\""), std::string::npos);
+  EXPECT_NE(message.find("--version"), std::string::npos);
+}
+
+TEST(MonitorOptionsTest, VersionNamesTheProgramAndTheProjectVersion) {
+  MonitorOptions o;
+  std::string message;
+  ASSERT_EQ(Parse({"--channel", "7", "--version"}, &o, &message), CommandLineOutcome::kVersion);
+  EXPECT_EQ(message, "vqscw-monitor " VQSCW_VERSION "\n");
+  EXPECT_EQ(ReportCommandLine("vqscw-monitor", CommandLineOutcome::kRun, message), -1);
 }
 
 }  // namespace

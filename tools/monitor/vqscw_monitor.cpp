@@ -111,22 +111,17 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // lines reach a pipe or file as they are printed
   MonitorOptions options;
   std::string message;
-  switch (vqscw::tools::ParseMonitorOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                            &options, &message)) {
-    case vqscw::tools::MonitorParseOutcome::kHelp:
-      std::fputs(message.c_str(), stdout);
-      return 0;
-    case vqscw::tools::MonitorParseOutcome::kBadArguments:
-      std::fprintf(stderr, "vqscw-monitor: %s\nTry vqscw-monitor --help.\n", message.c_str());
-      return vqscw::tools::kMonitorExitUsage;
-    case vqscw::tools::MonitorParseOutcome::kRun:
-      break;
-  }
+  const int code = vqscw::tools::ReportCommandLine(
+      "vqscw-monitor",
+      vqscw::tools::ParseMonitorOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
+                                        &message),
+      message);
+  if (code >= 0) return code;
   vqscw::tools::Card card;
   std::string error;
   if (!vqscw::tools::ResolveCard(options.card, &card, &error)) {
     std::fprintf(stderr, "vqscw-monitor: %s\n", error.c_str());
-    return vqscw::tools::kMonitorExitUsage;
+    return vqscw::tools::kExitUsage;
   }
   vqscw::tools::InstallStopHandlers();
   Monitor monitor(options, card.address);

@@ -1,0 +1,69 @@
+#include "tools/common/command_line.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#ifndef VQSCW_VERSION
+#error "VQSCW_VERSION must name the project's version"
+#endif
+
+namespace vqscw::tools {
+
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+      const bool digits = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+      return digits ? std::string() : "'" + text + "' is not a whole number";
+    },
+    "");
+
+const CLI::Validator kNotEmpty(
+    [](std::string& text) {
+      return text.empty() ? std::string("must not be empty") : std::string();
+    },
+    "");
+
+void AddVersionFlag(CLI::App& app) {
+  app.set_version_flag("--version", app.get_name() + " " VQSCW_VERSION,
+                       "print the version and exit");
+}
+
+CommandLineOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
+                                    std::string* message) {
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    *message = app.help();
+    return CommandLineOutcome::kHelp;
+  } catch (const CLI::CallForAllHelp&) {
+    *message = app.help("", CLI::AppFormatMode::All);
+    return CommandLineOutcome::kHelp;
+  } catch (const CLI::CallForVersion& version) {
+    *message = std::string(version.what()) + "\n";
+    return CommandLineOutcome::kVersion;
+  } catch (const CLI::ParseError& error) {
+    *message = error.what();
+    return CommandLineOutcome::kBadArguments;
+  }
+  return CommandLineOutcome::kRun;
+}
+
+int ReportCommandLine(const std::string& program, CommandLineOutcome outcome,
+                      const std::string& message) {
+  switch (outcome) {
+    case CommandLineOutcome::kHelp:
+    case CommandLineOutcome::kVersion:
+      std::fputs(message.c_str(), stdout);
+      return 0;
+    case CommandLineOutcome::kBadArguments:
+      std::fprintf(stderr, "%s: %s\nTry %s --help.\n", program.c_str(), message.c_str(),
+                   program.c_str());
+      return kExitUsage;
+    case CommandLineOutcome::kRun:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace vqscw::tools
