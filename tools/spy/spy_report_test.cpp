@@ -54,7 +54,8 @@ TEST(SpyReportTest, TextQuotesAndEscapesNames) {
   EXPECT_EQ(QuotedName("x\x1b[2J\x7f"), "\"x\\x1b[2J\\x7f\"");
   EXPECT_EQ(QuotedName("two\nlines\r\ttab"), "\"two\\nlines\\r\\ttab\"");
   // UTF-8 stays; C1 controls, stray and overlong bytes do not.
-  EXPECT_EQ(QuotedName("S\xc3\xa9ance \xe2\x82\xac"),
+  EXPECT_EQ(QuotedName("S\xc3\xa9"
+                       "ance \xe2\x82\xac"),
             "\"S\xc3\xa9"
             "ance \xe2\x82\xac\"");
   EXPECT_EQ(QuotedName("\xc2\x9b"
