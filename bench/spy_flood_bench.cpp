@@ -161,11 +161,7 @@ std::pair<vqscw::testing::Bytes, vqscw::testing::Bytes> TerminalFrames(int index
       const CFieldList list = vqscw::SourceFields(source);
       message.SetList(SourceSlotTag(1), &list);
     }
-    vqscw::testing::FrameShape header;
-    header.mode = KIND_DATAGRAM;
-    header.sequence = 1;
-    (full ? frames.first : frames.second) =
-        vqscw::testing::Frame(header, vqscw::testing::Body(message));
+    (full ? frames.first : frames.second) = vqscw::testing::DatagramFrame(message, 1);
   }
   return frames;
 }

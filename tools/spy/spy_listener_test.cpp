@@ -35,11 +35,8 @@ std::vector<SpyEvent> TakeAtLeast(SpyListener* listener, size_t count) {
 class SpyListenerTest : public ::testing::Test {
  protected:
   void Send(const CMessage& message) {
-    vqscw::testing::FrameShape header;
-    header.mode = KIND_DATAGRAM;
-    header.sequence = ++sequence_;
     peer_.Send(NetAddress(0xEFC0FF03u, kAdvertisementPort),
-               vqscw::testing::Frame(header, vqscw::testing::Body(message)));
+               vqscw::testing::DatagramFrame(message, ++sequence_));
   }
 
   vqscw::FakeClock clock_{100000};

@@ -93,11 +93,8 @@ class LoopbackTerminal {
   }
   bool ready() const { return requests_->Address().Port() == kAdvertisementRequestPort; }
   void Send(const CMessage& message) {
-    vqscw::testing::FrameShape header;
-    header.mode = KIND_DATAGRAM;
-    header.sequence = ++sequence_;
     advertiser_.Send(NetAddress(0xEFC0FF03u, group_port_),
-                     vqscw::testing::Frame(header, vqscw::testing::Body(message)));
+                     vqscw::testing::DatagramFrame(message, ++sequence_));
   }
   // The full advertisement of five sources, channels from `first` on, in two messages.
   void SendFull(uint32_t first = 11, const std::string& fifth_name = "Src") {
