@@ -30,6 +30,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -111,6 +112,22 @@ double PeakMegabytes(pid_t pid) {
     if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
   }
   return -1;
+}
+
+// User and system CPU time of `pid` (all its threads), in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t after_name = text.rfind(')');
+  if (after_name == std::string::npos) return -1;
+  std::istringstream fields(text.substr(after_name + 2));
+  std::string field;
+  double ticks = 0;
+  // Fields 3 on; utime and stime are fields 14 and 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index >= 14) ticks += std::stod(field);
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
@@ -245,6 +262,7 @@ int main() {
   }
   int status = 1;
   if (spy > 0 && listening) {
+    const double cpu_before = CpuSeconds(spy);
     const long errors_before = UdpCounter("RcvbufErrors");
     const long received_before = UdpCounter("InDatagrams");
     const std::string config = "/tmp/" + g_namespace + ".conf";
@@ -268,6 +286,7 @@ int main() {
     const long lost = UdpCounter("RcvbufErrors") - errors_before;
     const long received = UdpCounter("InDatagrams") - received_before;
     const double peak = PeakMegabytes(spy);
+    const double cpu = CpuSeconds(spy) - cpu_before;
     const double share = sent > 0 ? static_cast<double>(lost) / static_cast<double>(sent) : 1;
     const double listed_after =
         listed_ns < 0 ? -1
@@ -288,6 +307,8 @@ int main() {
       std::printf("real terminal not listed within %.0f s of its start (target 2 s)\n",
                   std::chrono::duration<double>(kMaxListedAfter + 1s).count());
     }
+    std::printf("vqscw-spy CPU: %.2f s, %.1f us a datagram\n", cpu,
+                sent > 0 ? 1e6 * cpu / static_cast<double>(sent) : 0.0);
     std::printf("vqscw-spy peak RSS (VmHWM): %.1f MB (target under 300 MB)\n", peak);
     const bool met = share <= kMaxLostShare && listed_after >= 0 &&
                      listed_after <= std::chrono::duration<double>(kMaxListedAfter).count() &&

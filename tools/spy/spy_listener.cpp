@@ -52,11 +52,14 @@ void SpyListener::OnRemoved(SourceSpy*, const SpyTerminal* terminal, int expired
 }
 
 void SpyListener::Push(SpyEvent event) {
+  bool was_empty = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    was_empty = queue_.empty();
     queue_.push_back(std::move(event));
   }
-  ready_.notify_one();
+  // Take waits only for an empty queue: a flood of reports wakes it once, not once a report.
+  if (was_empty) ready_.notify_one();
 }
 
 }  // namespace vqscw::tools

@@ -18,7 +18,8 @@ constexpr char kDescription[] =
 constexpr char kFooter[] =
     "Text lines: source CHANNEL \"NAME\" stream ID type T from ADDRESS hwid H \"TERMINAL\" "
     "[sdp PATH], and expired ADDRESS hwid H \"TERMINAL\"; in names a quote, a backslash and "
-    "control characters are written as \\\", \\\\ and \\xHH. With --json every line is one "
+    "control characters are written as \\\", \\\\, \\n, \\r, \\t and \\xHH. With --json every line "
+    "is one "
     "object: {\"event\":\"source\",\"time\":...,\"channel\":N,\"name\":...,\"stream_id\":N,"
     "\"type\":N,\"terminal\":\"a.b.c.d\",\"hwid\":N,\"terminal_name\":...[,\"sdp\":PATH]} or "
     "{\"event\":\"expired\",\"time\":...,\"terminal\":...,\"hwid\":N,\"terminal_name\":...}; "
@@ -88,11 +89,13 @@ CommandLineOutcome ParseSpyOptions(const std::vector<std::string>& args, SpyOpti
   std::string card;
   app.add_option("--card", card,
                  "the network card, by IPv4 address or interface name (default: the first card "
-                 "outside 127.0.0.0/8)");
+                 "outside 127.0.0.0/8)")
+      ->type_name("CARD");
   CLI::Option* acl = app.add_option("--acl", options->acl,
                                     "print only the channels this access list lets pass: "
                                     "\"1-100;205;300 - 310\", or file://PATH of \"allow N\" and "
-                                    "\"allow N-M\" lines");
+                                    "\"allow N-M\" lines")
+                         ->type_name("LIST");
   app.add_option("--sdp", options->sdp_dir,
                  "write FOLDER/NNNNN.sdp (NNNNN: the stream id) for every source heard whose "
                  "stream type has an encoding (2: L24, 3: L16)")
@@ -100,6 +103,7 @@ CommandLineOutcome ParseSpyOptions(const std::vector<std::string>& args, SpyOpti
   app.add_flag("--json", options->json, "print one JSON object a line");
   app.add_option("--seconds", options->seconds,
                  "stop after this many seconds, 1 to 604800 (default: until SIGINT or SIGTERM)")
+      ->type_name("N")
       ->check(kWholeNumber)
       ->check(CLI::Range(uint32_t{1}, kMaxSeconds));
   app.add_flag("--debug", options->debug, "print the library's source-table lines on stderr");
