@@ -4,62 +4,55 @@
 //   vqscw-dump HEX...          decodes a message body given as hex bytes and prints it
 //   vqscw-dump --frame HEX...  the same for a whole frame (16-byte header, then the body)
 //
-// Built only on the library's exported interface.
+// The sample is built by the library's own advertisement builders, the code that sends them.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/common/command_line.h"
 #include "vqscwlib/message/dump.h"
 #include "vqscwlib/message/message.h"
+#include "vqscwlib/protocol/advertise.h"
 
 namespace {
 
 constexpr int kFrameHeaderBytes = 16;
-constexpr int kExitUsage = 2;
+constexpr int kSampleSources = 4;
 
-void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: vqscw-dump [--frame] [HEX...]\n"
-               "Without arguments prints a sample full advertisement. With hex bytes (spaces\n"
-               "optional) decodes them as a message body, or with --frame as a whole frame,\n"
-               "and prints the message.\n");
-}
+constexpr char kDescription[] =
+    "vqscw-dump: prints a protocol message as the library's debug lines show it. Without HEX "
+    "prints a sample full advertisement (a terminal with four sources); with hex bytes (spaces "
+    "and commas allowed) decodes them as a message body, or with --frame as a whole frame.";
 
+// The first message of a full advertisement of terminal 0x0102 at 127.0.0.1 with four sources,
+// as adv_advertise would send it.
 CMessage SampleAdvertisement() {
-  CFieldList term;
-  term.SetCode(Tag("INDI"));
-  term.SetU32(Tag("ADVV"), 1);
-  term.SetU16(Tag("HWID"), 0x0102);
-  term.SetU32(Tag("INIP"), 0x0100007F);
-  term.SetU16(Tag("UDPC"), 0);
-  term.SetU16(Tag("NUMS"), 4);
-  char terminal_name[32] = "Studio A";
-  term.SetBlob(Tag("ATRN"), sizeof terminal_name, terminal_name);
+  LocalTerminal terminal{};
+  terminal.inip = 0x0100007F;
+  terminal.hwid = 0x0102;
+  terminal.advv = 1;
+  terminal.sourceCount = kSampleSources;
+  std::strcpy(terminal.name, "Studio A");
   CMessage message;
-  message.SetCode(Tag("NEST"));
-  message.SetU8(Tag("ADVT"), 1);
-  message.SetList(Tag("TERM"), &term);
-  for (int slot = 1; slot <= 4; ++slot) {
-    char name[16] = {};
-    std::snprintf(name, sizeof name, "Mic %d", slot);
-    CFieldList source;
-    source.SetCode(Tag("INDI"));
-    source.SetU32(Tag("PSID"), 256 + slot);
-    source.SetU8(Tag("SHAB"), 0);
-    source.SetU32(Tag("FSID"), 256 + slot);
-    source.SetU8(Tag("FAST"), 2);
-    source.SetBlob(Tag("PSNM"), sizeof name, name);
-    message.SetList(SourceSlotTag(slot), &source);
+  vqscw::BeginAdvertisement(&message, kAdvertiseFull, vqscw::TerminalFields(terminal, true));
+  for (int slot = 1; slot <= kSampleSources; ++slot) {
+    LocalSource& source = terminal.sources[slot - 1];
+    source.psid = 256 + static_cast<uint32_t>(slot);
+    source.fsid = source.psid;
+    source.fast = 2;
+    std::snprintf(source.name, sizeof source.name, "Mic %d", slot);
+    const CFieldList list = vqscw::SourceFields(source);
+    message.SetList(SourceSlotTag(slot), &list);
   }
   return message;
 }
 
-bool ParseHex(int argc, char** argv, int first, std::vector<uint8_t>* bytes) {
+bool ParseHex(const std::vector<std::string>& args, std::vector<uint8_t>* bytes) {
   std::string digits;
-  for (int i = first; i < argc; ++i) {
-    for (const char* p = argv[i]; *p != '\0'; ++p) {
+  for (const std::string& arg : args) {
+    for (const char* p = arg.c_str(); *p != '\0'; ++p) {
       if (std::isspace(static_cast<unsigned char>(*p)) || *p == ',') continue;
       if (!std::isxdigit(static_cast<unsigned char>(*p))) return false;
       digits.push_back(*p);
@@ -82,21 +75,24 @@ int Print(CMessage& message, size_t body_length) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int first = 1;
+  CLI::App app(kDescription, "vqscw-dump");
+  vqscw::tools::AddVersionFlag(app);
   bool frame = false;
-  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    Usage(stdout);
-    return 0;
+  std::vector<std::string> hex;
+  app.add_flag("--frame", frame, "the bytes are a whole frame: the 16-byte header, then the body");
+  app.add_option("HEX", hex, "the bytes of the message, as hex digits");
+  std::string text;
+  const vqscw::tools::CommandLineOutcome outcome =
+      vqscw::tools::ParseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc), &text);
+  if (outcome == vqscw::tools::CommandLineOutcome::kRun && frame && hex.empty()) {
+    return vqscw::tools::ReportCommandLine("vqscw-dump",
+                                           vqscw::tools::CommandLineOutcome::kBadArguments,
+                                           "--frame needs the frame's bytes as HEX");
   }
-  if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) {
-    frame = true;
-    first = 2;
+  if (outcome != vqscw::tools::CommandLineOutcome::kRun) {
+    return vqscw::tools::ReportCommandLine("vqscw-dump", outcome, text);
   }
-  if (first >= argc) {
-    if (frame) {
-      Usage(stderr);
-      return kExitUsage;
-    }
+  if (hex.empty()) {
     CMessage sample = SampleAdvertisement();
     std::vector<uint8_t> body(sample.EncodedSize());
     sample.Encode(body.data());
@@ -106,9 +102,10 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> bytes;
-  if (!ParseHex(argc, argv, first, &bytes)) {
-    std::fprintf(stderr, "vqscw-dump: the arguments are not whole hex bytes\n");
-    return kExitUsage;
+  if (!ParseHex(hex, &bytes)) {
+    return vqscw::tools::ReportCommandLine("vqscw-dump",
+                                           vqscw::tools::CommandLineOutcome::kBadArguments,
+                                           "HEX: the arguments are not whole hex bytes (0-9, a-f)");
   }
   CMessage message;
   size_t offset = 0;

@@ -21,4 +21,14 @@ if "$dump" 52454144000241 >/dev/null 2>&1; then fail "a truncated body was accep
 set +e
 "$dump" xyz >/dev/null 2>&1
 [ $? = 2 ] || fail "bad hex should exit with 2"
+for bad in "--frame" "--bogus"; do
+  err=$("$dump" $bad 2>&1 >/dev/null); status=$?
+  [ $status = 2 ] || fail "$bad should exit with 2, not $status"
+  case "$err" in "vqscw-dump: "*"Try vqscw-dump --help."*) ;; *) fail "$bad said: $err" ;; esac
+done
+set -e
+out=$("$dump" --version)
+case "$out" in "vqscw-dump "[0-9]*) ;; *) fail "--version printed: $out" ;; esac
+out=$("$dump" --help)
+case "$out" in *"HEX"*"--frame"*) ;; *) fail "--help printed: $out" ;; esac
 echo "vqscw-dump ok"

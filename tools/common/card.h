@@ -21,6 +21,10 @@ struct Card {
 // in *error when nothing matches.
 bool ResolveCard(const std::string& text, Card* card, std::string* error);
 
+// This machine's cards as a user may name them: "lo (127.0.0.1), eth0 (10.0.0.5)", or "none"
+// when it has no IPv4 address.
+std::string KnownCards();
+
 // "a.b.c.d" of an address in network byte order as held in memory.
 std::string AddressText(uint32_t address);
 

@@ -3,15 +3,20 @@
 // accepts and follows to the terminal's streams.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,21 +81,34 @@ TEST_F(SpyTest, ListsEverySourceOfARunningTerminalWithinTwoSeconds) {
   ASSERT_TRUE(AwaitShortAdvertisement(3s));
   ChildProcess spy;
   const auto start = Clock::now();
-  ASSERT_TRUE(spy.Start(kSpy, {"--card", "lo", "--json"}));
+  const auto wall = std::chrono::system_clock::now();
+  ASSERT_TRUE(spy.Start(kSpy, {"--card", "lo", "--json", "--debug"}));
   ASSERT_TRUE(spy.WaitForOutput("\"channel\":105", 2s)) << spy.Output() << spy.Errors();
   EXPECT_LT(Clock::now() - start, 2s);
-  const std::string out = spy.Output();
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
-  for (int channel = 102; channel <= 105; ++channel) {
-    EXPECT_NE(out.find("\"channel\":" + std::to_string(channel) + ","), std::string::npos);
-  }
-  EXPECT_NE(out.find("{\"event\":\"source\",\"channel\":101,\"name\":\"Mic 1\",\"stream_id\":258,"
-                     "\"type\":2,\"terminal\":\"127.0.0.1\",\"hwid\":77,\"terminal_name\":"
-                     "\"Desk\"}\n"),
-            std::string::npos)
-      << out;
   spy.Signal(SIGTERM);
   EXPECT_EQ(spy.Wait(2s), 0);
+  // Standard output holds the JSON lines alone; the library's lines went to standard error.
+  const std::string out = spy.Output();
+  std::istringstream lines(out);
+  std::set<int> channels;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    channels.insert(event.at("channel").get<int>());
+    // "2026-01-31T12:00:00.000Z", within the run.
+    std::tm utc{};
+    const std::string time = event.at("time").get<std::string>();
+    ASSERT_NE(strptime(time.c_str(), "%Y-%m-%dT%H:%M:%S", &utc), nullptr) << time;
+    const auto heard = std::chrono::system_clock::from_time_t(timegm(&utc));
+    EXPECT_GE(heard, std::chrono::floor<std::chrono::seconds>(wall)) << time;
+    EXPECT_LE(heard, std::chrono::system_clock::now()) << time;
+  }
+  EXPECT_EQ(channels, (std::set<int>{101, 102, 103, 104, 105})) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
+  EXPECT_NE(out.find(",\"channel\":101,\"name\":\"Mic 1\",\"stream_id\":258,\"type\":2,"
+                     "\"terminal\":\"127.0.0.1\",\"hwid\":77,\"terminal_name\":\"Desk\"}\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(spy.Errors().find("register S005 [105]"), std::string::npos) << spy.Errors();
 }
 
 TEST_F(SpyTest, AccessListAndSdpFilesThatAThirdPartyReaderFollows) {
@@ -135,17 +153,54 @@ TEST(SpyProgramTest, StopsAfterItsSecondsAndRefusesBadArguments) {
   EXPECT_LT(Clock::now() - start, 3s);
   EXPECT_EQ(out, "vqscw-spy: listening on 127.0.0.1 (lo)\n");
   EXPECT_EQ(RunToEnd(kSpy, {"--help"}, &out, &err), 0);
-  EXPECT_EQ(out.find("usage: vqscw-spy"), 0u);
-  for (const std::vector<std::string>& bad :
-       std::vector<std::vector<std::string>>{{"--sdp", "/nonexistent/dir"},
-                                             {"--card", "nosuchcard0"},
-                                             {"--card", "lo", "--acl", "file:///nonexistent.acl"},
-                                             {"--seconds", "0"},
-                                             {"--json=1"},
-                                             {"stray"}}) {
-    EXPECT_EQ(RunToEnd(kSpy, bad, &out, &err), 2) << bad[0];
-    EXPECT_EQ(err.find("vqscw-spy: "), 0u) << err;
+  EXPECT_EQ(out.find("vqscw-spy: listens"), 0u) << out;
+  EXPECT_NE(out.find("--acl"), std::string::npos) << out;
+  EXPECT_EQ(RunToEnd(kSpy, {"--version"}, &out, &err), 0);
+  EXPECT_EQ(out.find("vqscw-spy "), 0u) << out;
+}
+
+// Every bad argument ends the spy before it opens, with exit code 2 and one line naming the
+// option and what it takes.
+TEST(SpyProgramTest, RefusesBadArgumentsBeforeItListens) {
+  std::string dir = (std::filesystem::temp_directory_path() / "vqscw-spy-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  // A folder that cannot be written: a read-only file system in the test's own mount namespace
+  // (root writes wherever permissions say no).
+  const std::string read_only = dir + "/read-only";
+  ASSERT_TRUE(std::filesystem::create_directory(read_only));
+  if (geteuid() == 0) {
+    ASSERT_EQ(mount("tmpfs", read_only.c_str(), "tmpfs", MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
+  } else {
+    std::filesystem::permissions(
+        read_only, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   }
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+      {{"--card", ""}, {"--card: must name a card", "lo (127.0.0.1)"}},
+      {{"--card", "nosuchcard0"}, {"--card: no network interface named nosuchcard0", "lo ("}},
+      {{"--card", "lo", "--acl", "garbage"},
+       {"--acl: \"garbage\" lets no channel pass", "1 to 32767", "file://PATH"}},
+      {{"--card", "lo", "--acl", "file:///nonexistent.acl"}, {"--acl: cannot open"}},
+      {{"--bogus"}, {"--bogus"}},
+      {{"--card", "lo", "--sdp", dir + "/none"},
+       {"--sdp: the folder " + dir + "/none does not exist"}},
+      {{"--card", "lo", "--sdp", read_only},
+       {"--sdp: the folder " + read_only + " cannot be written"}},
+      {{"--seconds", "0"}, {"--seconds"}},
+      {{"stray"}, {"stray"}},
+  };
+  for (const auto& [args, parts] : cases) {
+    const auto start = Clock::now();
+    std::string out, err;
+    EXPECT_EQ(RunToEnd(kSpy, args, &out, &err), 2) << args.back();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(out, "") << args.back();  // it never said it was listening
+    EXPECT_EQ(err.find("vqscw-spy: "), 0u) << err;
+    EXPECT_EQ(err.find("vqscwlib"), std::string::npos) << err;  // the spy never opened
+    for (const std::string& part : parts) EXPECT_NE(err.find(part), std::string::npos) << err;
+  }
+  if (geteuid() == 0) umount(read_only.c_str());
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

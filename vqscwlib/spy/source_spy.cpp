@@ -68,7 +68,9 @@ struct SourceSpy {
   vqscw::Mutex lock;
   uint32_t magic GUARDED_BY(lock) = 0;
   vqscw::SpyTable table GUARDED_BY(lock);
+  // The kept callback: at most one of the two is set.
   SourceCallback callback GUARDED_BY(lock) = nullptr;
+  SourceRecordCallback record_callback GUARDED_BY(lock) = nullptr;
   void* user GUARDED_BY(lock) = nullptr;
   TerminalRemovedCallback removed GUARDED_BY(lock) = nullptr;
   void* removed_user GUARDED_BY(lock) = nullptr;
@@ -113,27 +115,52 @@ void FillSourceInfo(const SpySource& source, SourceInfo* info, WAVEFORMATEXTENSI
   format->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
 }
 
-// Reports one filled slot to `callback` when the spy lets it pass. Returns the callback's result,
-// or 1 (go on) for a slot that does not pass.
-int Report(SourceSpy* spy, const SpySource& source, SourceCallback callback, void* user)
-    REQUIRES(spy->lock) {
-  if (source.fast == kHiddenStreamType) return 1;
-  if (!spy->access_list.empty()) {
-    if (!spy->access_list.Contains(source.psid)) return 1;
-  } else if (!spy->allow_all) {
-    return 1;
-  }
+// Whether the spy reports `source`: not of the hidden type, and let pass by the access list (or,
+// with an empty list, by the allow-all state).
+bool Passes(SourceSpy* spy, const SpySource& source) REQUIRES(spy->lock) {
+  if (source.fast == kHiddenStreamType) return false;
+  if (!spy->access_list.empty()) return spy->access_list.Contains(source.psid);
+  return spy->allow_all;
+}
+
+int Deliver(SourceSpy* spy, const SpySource& source, SourceCallback callback, void* user) {
   SourceInfo info;
   WAVEFORMATEXTENSIBLE format;
   FillSourceInfo(source, &info, &format);
   return callback(spy, &info, user);
 }
 
+int Deliver(SourceSpy* spy, const SpySource& source, SourceRecordCallback callback, void* user) {
+  return callback(spy, &source, user);
+}
+
+// Reports one filled slot to `callback` when the spy lets it pass. Returns the callback's result,
+// or 1 (go on) for a slot that does not pass.
+template <typename Callback>
+int Report(SourceSpy* spy, const SpySource& source, Callback callback, void* user)
+    REQUIRES(spy->lock) {
+  return Passes(spy, source) ? Deliver(spy, source, callback, user) : 1;
+}
+
+void Keep(SourceSpy* spy, SourceCallback callback) REQUIRES(spy->lock) {
+  spy->callback = callback;
+  spy->record_callback = nullptr;
+}
+
+void Keep(SourceSpy* spy, SourceRecordCallback callback) REQUIRES(spy->lock) {
+  spy->callback = nullptr;
+  spy->record_callback = callback;
+}
+
 // The registration hook: hands a newly filled slot to the kept callback.
 int ReportNewSource(SpySource* source, void* user) {
   auto* spy = static_cast<SourceSpy*>(user);
   spy->lock.AssertHeld();  // advspy_Register runs under the spy's lock
-  if (spy->callback != nullptr) Report(spy, *source, spy->callback, spy->user);
+  if (spy->callback != nullptr) {
+    Report(spy, *source, spy->callback, spy->user);
+  } else if (spy->record_callback != nullptr) {
+    Report(spy, *source, spy->record_callback, spy->user);
+  }
   return 0;
 }
 
@@ -270,6 +297,7 @@ uint32_t vqscwSourceSpyClose(SourceSpy* handle) {
     handle->table.Release();
     handle->access_list.Clear();
     handle->callback = nullptr;
+    handle->record_callback = nullptr;
     handle->user = nullptr;
   }
   vqscw::MutexLock lock(&g_closed_lock);
@@ -299,7 +327,10 @@ uint32_t vqscwSourceSpySetAccessList(SourceSpy* handle, const char* text) {
   return result;
 }
 
-uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* user, int keep) {
+namespace {
+
+template <typename Callback>
+uint32_t Enumerate(SourceSpy* handle, Callback callback, void* user, int keep) {
   if (handle == nullptr) return SPY_E_HANDLE;
   vqscw::MutexLock lock(&handle->lock);
   if (handle->magic != SOURCE_SPY_MAGIC) return SPY_E_HANDLE;
@@ -311,10 +342,21 @@ uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* us
     }
   }
   if (keep != 0) {
-    handle->callback = callback;
+    Keep(handle, callback);
     handle->user = user;
   }
   return SPY_OK;
+}
+
+}  // namespace
+
+uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* user, int keep) {
+  return Enumerate(handle, callback, user, keep);
+}
+
+uint32_t SourceSpyEnumerateRecords(SourceSpy* handle, SourceRecordCallback callback, void* user,
+                                   int keep) {
+  return Enumerate(handle, callback, user, keep);
 }
 
 uint32_t SourceSpyWatchRemovals(SourceSpy* handle, TerminalRemovedCallback callback, void* user) {

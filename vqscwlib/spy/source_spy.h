@@ -14,6 +14,7 @@
 
 // The object behind a spy handle; opaque to clients.
 struct SourceSpy;
+struct SpySource;
 struct SpyTerminal;
 
 // Result codes of the spy operations.
@@ -76,6 +77,17 @@ VQSCW_EXPORT uint32_t vqscwSourceSpySetAccessList(SourceSpy* handle, const char*
 // by a callback returning 0); a null callback reports nothing (and, kept, forgets the kept one).
 // Sources of stream type 1 are never reported. Used by the selector; not exported.
 uint32_t SourceSpyEnumerate(SourceSpy* handle, SourceCallback callback, void* user, int keep);
+
+// A callback handed the table's record of each source instead of a SourceInfo: its stream type
+// and, through source->terminal, the terminal it belongs to. The same rules as a SourceCallback;
+// the records are valid only during the call.
+typedef int (*SourceRecordCallback)(SourceSpy* spy, const SpySource* source, void* user);
+
+// SourceSpyEnumerate for a SourceRecordCallback. The spy keeps one callback for sources heard
+// later: keeping this one replaces a kept SourceCallback, and the other way round. Used by tools;
+// not exported.
+uint32_t SourceSpyEnumerateRecords(SourceSpy* handle, SourceRecordCallback callback, void* user,
+                                   int keep);
 
 // Calls `visit` once with the first record of the spy's source table (null when empty) and
 // `user`, holding the spy's lock, so that a tool can read the records (to write SDP files, say)

@@ -93,11 +93,8 @@ class LoopbackTerminal {
   }
   bool ready() const { return requests_->Address().Port() == kAdvertisementRequestPort; }
   void Send(const CMessage& message) {
-    vqscw::testing::FrameShape header;
-    header.mode = KIND_DATAGRAM;
-    header.sequence = ++sequence_;
     advertiser_.Send(NetAddress(0xEFC0FF03u, group_port_),
-                     vqscw::testing::Frame(header, vqscw::testing::Body(message)));
+                     vqscw::testing::DatagramFrame(message, ++sequence_));
   }
   // The full advertisement of five sources, channels from `first` on, in two messages.
   void SendFull(uint32_t first = 11, const std::string& fifth_name = "Src") {
@@ -227,6 +224,55 @@ TEST_F(SourceSpyTest, HearsATerminalEndToEnd) {
   EXPECT_TRUE(Eventually([&] { return Enumerated(spy_).empty(); }, 3s));
   EXPECT_EQ(removals.Seen(), (std::vector<std::string>{hwid + " replaced", hwid + " expired"}));
   EXPECT_EQ(SourceSpyWatchRemovals(nullptr, nullptr, nullptr), SPY_E_HANDLE);
+}
+
+// The records' form of the kept callback: the same sources as the SourceInfo form, with the
+// access list applied, and keeping one form replaces the other.
+struct Records {
+  static int Callback(SourceSpy*, const SpySource* source, void* user) {
+    auto* self = static_cast<Records*>(user);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->seen.push_back(std::to_string(source->psid) + " " + source->name + " of " +
+                         source->terminal->name + " type " + std::to_string(source->fast));
+    return self->result.load();
+  }
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::move(seen);
+  }
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  std::atomic<int> result{1};
+};
+
+TEST_F(SourceSpyTest, RecordCallbackSeesTheTableRecordsUnderTheSameRules) {
+  ASSERT_EQ(vqscwSourceSpySetAccessList(spy_, "12-15"), SPY_OK);
+  Records records;
+  ASSERT_EQ(SourceSpyEnumerateRecords(spy_, &Records::Callback, &records, 1), SPY_OK);
+  terminal_.Send(Advertisement(
+      kAdvertisementFull, terminal_.description,
+      {{1, 11, 111, 2, "A"}, {2, 12, 112, 2, "B"}, {3, 13, 113, 1, "C"}, {4, 14, 114, 3, "D"}}));
+  ASSERT_TRUE(Eventually([&] { return Enumerated(spy_).size() == 2; }));
+  EXPECT_EQ(records.Take(),
+            (std::vector<std::string>{"12 B of Stage Box type 2", "14 D of Stage Box type 3"}));
+  // Enumerating without keeping, stopped by the callback after the first; the kept one stays.
+  records.result = 0;
+  ASSERT_EQ(SourceSpyEnumerateRecords(spy_, &Records::Callback, &records, 0), SPY_OK);
+  EXPECT_EQ(records.Take(), std::vector<std::string>{"12 B of Stage Box type 2"});
+  records.result = 1;
+  terminal_.Send(Advertisement(kAdvertisementFull, terminal_.description, {{5, 15, 115, 2, "E"}}));
+  ASSERT_TRUE(Eventually([&] { return Enumerated(spy_).size() == 3; }));
+  EXPECT_EQ(records.Take(), std::vector<std::string>{"15 E of Stage Box type 2"});
+  // Keeping the SourceInfo form ends the records' form.
+  ASSERT_EQ(SourceSpyEnumerate(spy_, &Collector::Callback, &collector_, 1), SPY_OK);
+  EXPECT_EQ(collector_.Take().size(), 3u);
+  vqscw::testing::TestTerminal other = terminal_.description;
+  other.hwid = 4343;
+  terminal_.Send(Advertisement(kAdvertisementFull, other, {{1, 13, 213, 2, "F"}}));
+  ASSERT_TRUE(collector_.WaitFor(1));
+  EXPECT_EQ(collector_.Take()[0].info.channel, 13u);
+  EXPECT_TRUE(records.Take().empty());
+  EXPECT_EQ(SourceSpyEnumerateRecords(nullptr, &Records::Callback, &records, 0), SPY_E_HANDLE);
 }
 
 TEST_F(SourceSpyTest, TwoSpiesOnTheSameCardAndPortBothHearTheGroup) {

@@ -128,6 +128,16 @@ inline Bytes Frame(const FrameShape& shape, const Bytes& body = {}) {
   return frame;
 }
 
+inline Bytes Body(const CFieldList& list);
+
+// `message` framed as a terminal sends it to a group: an unacknowledged datagram.
+inline Bytes DatagramFrame(const CFieldList& message, uint32_t sequence) {
+  FrameShape header;
+  header.mode = KIND_DATAGRAM;
+  header.sequence = sequence;
+  return Frame(header, Body(message));
+}
+
 // A "READ" request with "ADVD" = 1, and the encoding of a list's body.
 inline const CMessage& ReadRequest() {
   static const CMessage request = [] {
