@@ -30,7 +30,17 @@ void AddVersionFlag(CLI::App& app) {
 
 CommandLineOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
                                     std::string* message) {
-  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  // CLI11 reads "--name=" as "--name" without a value, and would take the next argument for it:
+  // it is "--name" with an empty value.
+  std::vector<std::string> reversed;  // CLI11 takes them last first
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
+    if (arg->size() > 3 && arg->compare(0, 2, "--") == 0 && arg->find('=') == arg->size() - 1) {
+      reversed.emplace_back();
+      reversed.push_back(arg->substr(0, arg->size() - 1));
+    } else {
+      reversed.push_back(*arg);
+    }
+  }
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
