@@ -189,6 +189,7 @@ void Describe(CLI::App& app, Given* given) {
   once(app.add_option("--card", o.card,
                       "the network card, by IPv4 address or interface name (default: the first "
                       "card that is not loopback)"))
+      ->type_name("ADDRESS|NAME")
       ->check(kNotEmpty);
   once(app.add_option("--name", o.name,
                       "the terminal's name, at most 32 bytes (default: the host name)"))
