@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "tools/testing/scratch_folder.h"
 
 namespace {
 
@@ -20,18 +21,14 @@ constexpr char kSnapshot[] = TUNELY_SNAPSHOT_PROGRAM;
 class SnapshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = (fs::temp_directory_path() / "vqscw-snapshot-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
+    ASSERT_TRUE(scratch_.ok());
     previous_ = fs::current_path();
     fs::current_path(dir_);  // where a relative output would land
   }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::current_path(previous_); }
 
-  fs::path dir_;
+  vqscw::testing::ScratchFolder scratch_{"vqscw-snapshot"};
+  const fs::path& dir_ = scratch_.path();
   fs::path previous_;
 };
 
@@ -60,6 +57,7 @@ TEST_F(SnapshotTest, RefusesBadArgumentsAndUnwritableOutputsBeforeItStarts) {
            {{"x.png", "-1"}, "SECONDS"},
            {{"x.png", " 5"}, "SECONDS"},
            {{"x.png", "86401"}, "SECONDS"},
+           {{"x.png", "010"}, "SECONDS: '010' is not a whole number without leading zeros"},
            {{"x.png", "10", "abc"}, "CHANNEL: 'abc' is not a whole number"},
            {{"x.png", "10", "0"}, "CHANNEL"},
            {{"x.png", "10", "65536"}, "CHANNEL"},

@@ -4,12 +4,12 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
 
+#include "tools/testing/scratch_folder.h"
 #include "tools/testing/tones.h"
 
 namespace vqscw::tools {
@@ -67,15 +67,10 @@ std::vector<uint8_t> Sine16(double frequency, uint32_t rate, double seconds) {
 
 class AudioFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-audio-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
 
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::string path = (dir_ / name).string();
+    const std::string path = scratch_.File(name);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -84,12 +79,12 @@ class AudioFileTest : public ::testing::Test {
 
   // A file encoded by GStreamer: 1 s of a 1500 Hz tone, mono at 44100 Hz, through `encoder`.
   std::string Encode(const std::string& name, const std::string& encoder) {
-    const std::string path = (dir_ / name).string();
+    const std::string path = scratch_.File(name);
     EXPECT_TRUE(vqscw::testing::EncodeTone(path, encoder, 1500)) << encoder;
     return path;
   }
 
-  std::filesystem::path dir_;
+  vqscw::testing::ScratchFolder scratch_{"vqscw-audio"};
 };
 
 TEST_F(AudioFileTest, EverySampleFormatBecomesStereo24Bit) {
@@ -156,8 +151,8 @@ TEST_F(AudioFileTest, RefusesWhatCannotBeDecodedAndFilesLongerThanItsBound) {
       Write("nothing", {}),
       Write("float16.wav", Wav({.format = 3, .bits = 16}, four)),
       Write("nochannels.wav", Wav({.channels = 0}, four)),
-      (dir_ / "missing.wav").string(),
-      dir_.string()};
+      scratch_.File("missing.wav"),
+      scratch_.path().string()};
   for (const std::string& path : bad) {
     EXPECT_EQ(LoadAudioFile(path, &error), nullptr) << path;
     EXPECT_NE(error.find(path), std::string::npos) << error;

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "tools/testing/scratch_folder.h"
 #include "tools/testing/tones.h"
 
 namespace {
@@ -85,9 +85,9 @@ namespace {
 
 TEST(GStreamerDecodeTest, AFileOfAnotherRateAndFormatPlaysAtItsPitch) {
   gst_init(nullptr, nullptr);
-  std::string dir = "/tmp/vqscw-gst-decode-XXXXXX";
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string flac = dir + "/tone44k.flac";
+  const vqscw::testing::ScratchFolder scratch("vqscw-gst-decode");
+  ASSERT_TRUE(scratch.ok());
+  const std::string flac = scratch.File("tone44k.flac");
   ASSERT_TRUE(vqscw::testing::EncodeTone(flac, "flacenc", 1500));
   vqscw::testing::ChildProcess terminal;
   ASSERT_TRUE(terminal.Start(
@@ -95,7 +95,6 @@ TEST(GStreamerDecodeTest, AFileOfAnotherRateAndFormatPlaysAtItsPitch) {
   ASSERT_TRUE(terminal.WaitForOutput("S001", 5s)) << terminal.Errors();
   const std::vector<int32_t> left =
       Decode("239.192.0.101", "encoding-name=L24,channels=2,payload=96", "rtpL24depay", kRate / 2);
-  std::filesystem::remove_all(dir);
   ASSERT_GE(left.size(), size_t{kRate / 2});
   double amplitude = 0;
   // Played at 44100 Hz as if it were 48000 Hz, the tone would be 1633 Hz.

@@ -31,53 +31,8 @@ constexpr char kFooter[] =
     "Exit status: 0 after a clean stop, 1 when the card's sockets cannot be opened, 2 for bad "
     "arguments, a file that cannot be played, or a card where another terminal listens.";
 
-// `text` as an unsigned decimal number, or hexadecimal after "0x", no larger than `max`: false
-// for anything else (signs, spaces, trailing characters, overflow).
-bool ReadNumber(const std::string& text, uint64_t max, uint64_t* value) {
-  size_t i = 0;
-  unsigned base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  if (i >= text.size()) return false;
-  uint64_t result = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
-    if (digit > max || result > (max - digit) / base) return false;
-    result = result * base + digit;
-  }
-  *value = result;
-  return true;
-}
-
 std::string RangeText(uint64_t min, uint64_t max) {
   return std::to_string(min) + " to " + std::to_string(max);
-}
-
-// A check of an option's value: a number from `min` to `max` (decimal, or hexadecimal after
-// "0x"). It hands the value on in decimal, the one form CLI11 reads without a guess at its base.
-CLI::Validator Number(uint64_t min, uint64_t max) {
-  return CLI::Validator(
-      [min, max](std::string& text) {
-        uint64_t value = 0;
-        if (!ReadNumber(text, max, &value) || value < min) {
-          return "'" + text + "' is not a number from " + RangeText(min, max);
-        }
-        text = std::to_string(value);
-        return std::string();
-      },
-      RangeText(min, max));
 }
 
 bool SourceNumber(const std::string& what, const std::string& text, uint64_t min, uint64_t max,
@@ -200,13 +155,14 @@ void Describe(CLI::App& app, Given* given) {
                        : std::string();
           },
           ""));
-  once(app.add_option("--hwid", o.hwid, "hardware id (default: 1)"))->check(Number(0, 0xFFFF));
+  once(app.add_option("--hwid", o.hwid, "hardware id (default: 1)"))
+      ->transform(NumberFrom(0, 0xFFFF));
   once(app.add_option("--advv", o.advv,
                       "advertisement version (default: the start time, so that listeners drop "
                       "what they kept of an earlier run)"))
-      ->check(Number(0, 0xFFFFFFFF));
+      ->transform(NumberFrom(0, 0xFFFFFFFF));
   once(app.add_option("--udpc", o.udpc, "the \"UDPC\" value (default: 0)"))
-      ->check(Number(0, 0xFFFF));
+      ->transform(NumberFrom(0, 0xFFFF));
   app.add_option("--source", given->sources,
                  "a source, CHANNEL[:NAME[:STREAM-ID[:TYPE[:LABEL]]]]: channel 1 to 32767, name at "
                  "most 16 bytes, stream id 1 to 32767 (default: the channel), type 2 (24-bit, the "
@@ -229,7 +185,7 @@ void Describe(CLI::App& app, Given* given) {
       ->check(kNotEmpty);
   once(app.add_option("--seconds", o.seconds,
                       "stop after N seconds (default: until SIGINT or SIGTERM)"))
-      ->check(Number(1, kMaxSeconds));
+      ->transform(NumberFrom(1, kMaxSeconds));
   app.add_flag("--no-stream", given->no_stream,
                "advertise and grant allocations, but send no audio")
       ->disable_flag_override();

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "tools/testing/child_process.h"
 #include "tools/testing/multicast_receiver.h"
+#include "tools/testing/scratch_folder.h"
 #include "vqscwlib/host.h"
 
 namespace {
@@ -208,9 +208,10 @@ TEST(TerminalProgramTest, StopsCleanlyOnSignalsOrAfterItsSecondsAndRefusesBadArg
   EXPECT_EQ(RunToEnd(kTerminal, {"--version"}, &out, &err), 0);
   EXPECT_EQ(out.find("vqscw-terminal "), 0u) << out;
 
-  std::string dir = "/tmp/vqscw-terminal-test-XXXXXX";
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string text_file = dir + "/notes.wav";
+  const vqscw::testing::ScratchFolder scratch("vqscw-terminal-test");
+  ASSERT_TRUE(scratch.ok());
+  const std::string dir = scratch.path().string();
+  const std::string text_file = scratch.File("notes.wav");
   std::ofstream(text_file) << "not audio\n";
   struct Bad {
     std::vector<std::string> args;
@@ -218,7 +219,10 @@ TEST(TerminalProgramTest, StopsCleanlyOnSignalsOrAfterItsSecondsAndRefusesBadArg
   };
   for (const Bad& bad : std::vector<Bad>{
            {{"--hwid", "70000"}, "--hwid: '70000' is not a number from 0 to 65535"},
-           {{"--hwid", "-1"}, "--hwid"},
+           {{"--hwid", "-1"}, "--hwid: '-1' is not a number"},
+           {{"--hwid", "0x"}, "--hwid: '0x' is not a number"},
+           {{"--hwid", "+1"}, "--hwid: '+1' is not a number"},
+           {{"--hwid", "1 "}, "--hwid: '1 ' is not a number"},
            {{"--source", "0"}, "--source: a source's channel must be a number from 1 to 32767"},
            {{"--source", "5", "--source", "5"}, "channel 5 is given twice"},
            {{"--source", "1:seventeen bytes!!"}, "at most 16 bytes"},
@@ -241,25 +245,25 @@ TEST(TerminalProgramTest, StopsCleanlyOnSignalsOrAfterItsSecondsAndRefusesBadArg
     EXPECT_NE(err.find(bad.reason), std::string::npos) << err;
     EXPECT_EQ(out, "") << bad.args[0];  // refused before anything starts
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(TerminalProgramTest, ReadsAConfigFileThatTheCommandLineOverrides) {
-  std::string dir = "/tmp/vqscw-terminal-test-XXXXXX";
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string config = dir + "/terminal.conf";
+  const vqscw::testing::ScratchFolder scratch("vqscw-terminal-test");
+  ASSERT_TRUE(scratch.ok());
+  const std::string config = scratch.File("terminal.conf");
   std::ofstream(config) << "# a desk\n"
                         << "name From File\n"
                         << "card 10.255.255.1\n"
                         << "source 201:Mic:301:3\n"
                         << "no-stream\n";
   std::string out, err;
-  EXPECT_EQ(
-      RunToEnd(kTerminal, {"--config", config, "--card", "lo", "--source", "202", "--seconds", "1"},
-               &out, &err),
-      0)
+  EXPECT_EQ(RunToEnd(kTerminal,
+                     {"--config", config, "--card", "lo", "--source", "202", "--seconds", "1",
+                      "--hwid", "010"},
+                     &out, &err),
+            0)
       << err;
-  EXPECT_NE(out.find("\"From File\" hwid 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"From File\" hwid 10 "), std::string::npos) << out;  // decimal
   EXPECT_NE(out.find("S001 channel 201 \"Mic\" stream 301 type 3: silent"), std::string::npos)
       << out;
   EXPECT_NE(out.find("S002 channel 202"), std::string::npos) << out;
@@ -270,7 +274,6 @@ TEST(TerminalProgramTest, ReadsAConfigFileThatTheCommandLineOverrides) {
   std::ofstream(config) << "config " << config << "\n";
   EXPECT_EQ(RunToEnd(kTerminal, {"--config", config}, &out, &err), 2);
   EXPECT_NE(err.find("cannot name another config file"), std::string::npos) << err;
-  std::filesystem::remove_all(dir);
 }
 
 // A second terminal on a card where one listens would never be asked for its advertisement: the
