@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
       ParseSnapshotOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &message),
       message);
   if (status >= 0) return status;
-  const QString output = QString::fromStdString(options.output);
+  const QString output = QString::fromLocal8Bit(options.output.c_str());
   const qint64 limit_ms = qint64{options.seconds} * 1000;
   const int channel = static_cast<int>(options.channel);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
