@@ -33,7 +33,7 @@ bool Append(GstSample* sample, size_t max_frames, FileAudio* audio) {
   if (buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return true;
   const size_t count = map.size / sizeof(int32_t);
   const bool fits = audio->samples.size() + count <= max_frames * kChannels;
-  if (fits) {
+  if (fits && count > 0) {  // an empty buffer may have no memory at all
     const size_t at = audio->samples.size();
     audio->samples.resize(at + count);
     std::memcpy(audio->samples.data() + at, map.data, count * sizeof(int32_t));
