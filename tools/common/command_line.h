@@ -5,6 +5,7 @@
 #define TOOLS_COMMON_COMMAND_LINE_H_
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,18 @@ int ReportCommandLine(const std::string& program, CommandLineOutcome outcome,
                       const std::string& message);
 
 // Checks for option values: digits only (no sign, fraction or space), and a text that is not empty.
+// kWholeNumber refuses leading zeros, which CLI11 would read as octal ("010" as 8).
 extern const CLI::Validator kWholeNumber;
 extern const CLI::Validator kNotEmpty;
+
+// `text` as a number no larger than `max`: decimal digits, or hexadecimal digits after "0x" or
+// "0X"; nothing else (no sign, space or trailing character).
+bool ReadNumber(const std::string& text, uint64_t max, uint64_t* value);
+
+// A check of an option's value: a number from `min` to `max` in ReadNumber's forms. Give it with
+// transform(), not check(): it hands the value on in decimal, which CLI11 then reads without a
+// guess at the base ("010" is 10). Its failure says "'TEXT' is not a number from MIN to MAX".
+CLI::Validator NumberFrom(uint64_t min, uint64_t max);
 
 }  // namespace vqscw::tools
 

@@ -1,5 +1,5 @@
-// The audio a software terminal streams for one source: a sine tone, or a WAV file played in a
-// loop. Audio is rendered as interleaved stereo frames at 48000 Hz, each sample a signed 24-bit
+// The audio a software terminal streams for one source: a sine tone, or an audio file played in
+// a loop. Audio is rendered as interleaved stereo frames at 48000 Hz, each sample a signed 24-bit
 // value held in an int32_t.
 #ifndef TOOLS_TERMINAL_AUDIO_SOURCE_H_
 #define TOOLS_TERMINAL_AUDIO_SOURCE_H_
@@ -35,31 +35,32 @@ class ToneSource : public AudioSource {
   double scale_;
 };
 
-// The samples of a WAV file, converted once to the stream's form (48000 Hz stereo, 24-bit
-// values); a mono file plays on both channels. Immutable once loaded, so sources share it.
-struct WavAudio {
+// The samples of an audio file, decoded once to the stream's form (48000 Hz stereo, 24-bit
+// values). Immutable once loaded, so sources share it.
+struct FileAudio {
   std::vector<int32_t> samples;  // interleaved stereo
   size_t Frames() const { return samples.size() / kChannels; }
 };
 
-// Reads a RIFF WAVE file of 48000 Hz with 1 or 2 channels (more: the first two are taken) of
-// integer PCM of 16, 24 or 32 bits or of 32-bit floats, plain or in the extensible format.
-// Returns null with a message in *error for anything else, a file larger than `max_bytes`, or a
-// file without samples.
-std::shared_ptr<const WavAudio> LoadWav(const std::string& path, std::string* error,
-                                        size_t max_bytes = size_t{256} << 20);
+// At most this much audio is kept of a file: ten minutes.
+constexpr size_t kMaxFileFrames = size_t{kSampleRate} * 600;
 
-// Parses the bytes of a WAV file; LoadWav's work after the read, for tests.
-std::shared_ptr<const WavAudio> ParseWav(const std::vector<uint8_t>& file, std::string* error);
+// Decodes the audio file at `path` with GStreamer: any format its installed plugins read (WAV,
+// FLAC, Ogg, ...), at any rate, resampled to 48000 Hz; a mono file plays on both channels, a file
+// of more channels is mixed down to two. Reads the whole file before it returns. Returns null
+// with a message in *error for a file that cannot be read or decoded, one without audio, or one
+// longer than `max_frames`. Calls gst_init.
+std::shared_ptr<const FileAudio> LoadAudioFile(const std::string& path, std::string* error,
+                                               size_t max_frames = kMaxFileFrames);
 
 // Plays `audio` from its start, over and over.
-class WavSource : public AudioSource {
+class FileSource : public AudioSource {
  public:
-  explicit WavSource(std::shared_ptr<const WavAudio> audio) : audio_(std::move(audio)) {}
+  explicit FileSource(std::shared_ptr<const FileAudio> audio) : audio_(std::move(audio)) {}
   void Render(int32_t* out, int frames) override;
 
  private:
-  std::shared_ptr<const WavAudio> audio_;
+  std::shared_ptr<const FileAudio> audio_;
   size_t position_ = 0;  // in frames
 };
 

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "tools/testing/scratch_folder.h"
+#include "tools/testing/tones.h"
 
 namespace {
 
@@ -49,26 +50,6 @@ std::vector<int32_t> Decode(const std::string& group, const std::string& caps,
   return left;
 }
 
-// The frequency, in steps of 10 Hz from 100 to 10000 Hz, with the strongest Goertzel response,
-// and its amplitude as a fraction of full scale.
-double StrongestFrequency(const std::vector<int32_t>& samples, double* amplitude) {
-  double best = 0;
-  double best_power = -1;
-  for (double f = 100; f <= 10000; f += 10) {
-    const double coefficient = 2 * std::cos(2 * M_PI * f / kRate);
-    double s1 = 0, s2 = 0;
-    for (int32_t x : samples) {
-      const double s0 = x / kFullScale + coefficient * s1 - s2;
-      s2 = s1;
-      s1 = s0;
-    }
-    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    if (power > best_power) best_power = power, best = f;
-  }
-  *amplitude = 2 * std::sqrt(best_power) / static_cast<double>(samples.size());
-  return best;
-}
-
 TEST(GStreamerDecodeTest, EachSourceDecodesToItsSlotsTone) {
   gst_init(nullptr, nullptr);
   vqscw::testing::ChildProcess terminal;
@@ -90,10 +71,37 @@ TEST(GStreamerDecodeTest, EachSourceDecodesToItsSlotsTone) {
     ASSERT_GE(left.size(), size_t{kRate / 2}) << c.group;
     // The first 100 ms aside: the pipeline may have joined in the middle of a packet run.
     double amplitude = 0;
-    EXPECT_EQ(StrongestFrequency({left.begin() + kRate / 10, left.end()}, &amplitude), c.frequency)
+    EXPECT_EQ(vqscw::testing::StrongestFrequency({left.begin() + kRate / 10, left.end()},
+                                                 kFullScale, &amplitude),
+              c.frequency)
         << c.group;
     EXPECT_NEAR(amplitude, 0.25, 0.02) << c.group;  // -12 dBFS
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GStreamerDecodeTest, AFileOfAnotherRateAndFormatPlaysAtItsPitch) {
+  gst_init(nullptr, nullptr);
+  const vqscw::testing::ScratchFolder scratch("vqscw-gst-decode");
+  ASSERT_TRUE(scratch.ok());
+  const std::string flac = scratch.File("tone44k.flac");
+  ASSERT_TRUE(vqscw::testing::EncodeTone(flac, "flacenc", 1500));
+  vqscw::testing::ChildProcess terminal;
+  ASSERT_TRUE(terminal.Start(
+      VQSCW_TERMINAL_PATH, {"--card", "lo", "--source", "101", "--wav", flac, "--seconds", "30"}));
+  ASSERT_TRUE(terminal.WaitForOutput("S001", 5s)) << terminal.Errors();
+  const std::vector<int32_t> left =
+      Decode("239.192.0.101", "encoding-name=L24,channels=2,payload=96", "rtpL24depay", kRate / 2);
+  ASSERT_GE(left.size(), size_t{kRate / 2});
+  double amplitude = 0;
+  // Played at 44100 Hz as if it were 48000 Hz, the tone would be 1633 Hz.
+  EXPECT_EQ(vqscw::testing::StrongestFrequency({left.begin() + kRate / 10, left.end()}, kFullScale,
+                                               &amplitude),
+            1500);
+  EXPECT_NEAR(amplitude, 0.5, 0.05);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/command_line.h"
 #include "vqscwlib/host.h"
 
 namespace vqscw::tools {
@@ -28,7 +29,7 @@ struct SourceOptions {
 };
 
 struct TerminalOptions {
-  std::string card;  // empty: the first card that is not loopback
+  std::string card;  // empty (not given): the first card that is not loopback
   std::string name;  // empty: the host name
   uint16_t hwid = 1;
   bool advv_given = false;
@@ -41,14 +42,11 @@ struct TerminalOptions {
   bool debug = false;
 };
 
-enum class ParseOutcome { kRun, kHelp, kBadArguments };
-
-// Reads the arguments after the program name. On kBadArguments *error says why.
-ParseOutcome ParseTerminalOptions(const std::vector<std::string>& args, TerminalOptions* options,
-                                  std::string* error);
-
-// The usage text, "--help"'s output.
-std::string TerminalUsage();
+// Reads the arguments after the program name, and the config files they name (a config file's
+// options take its place among the arguments, so later arguments override it). kHelp and
+// kVersion put the text to print in *message, kBadArguments a one-line reason.
+CommandLineOutcome ParseTerminalOptions(const std::vector<std::string>& args,
+                                        TerminalOptions* options, std::string* message);
 
 // The frequency of the tone that slot `slot` (0 to 15) plays.
 inline double ToneFrequency(int slot) { return kToneStepHz * (slot + 1); }

@@ -1,20 +1,36 @@
 // vqscw-terminal: a software terminal for a desk without other devices. It advertises a terminal
 // and its sources, answers requests for its full advertisement, grants and expires allocations
 // of its sources and streams each source as RTP audio. Built only on the library's exported
-// interface. See TerminalUsage() for its options.
+// interface. Its options are in terminal_options.cpp.
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tools/common/arguments.h"
 #include "tools/common/card.h"
+#include "tools/common/command_line.h"
 #include "tools/common/stop_signal.h"
 #include "tools/terminal/audio_source.h"
 #include "tools/terminal/rtp_stream.h"
 #include "tools/terminal/terminal_options.h"
 #include "vqscwlib/host.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+// The leak check of the sanitizer build leaves out what the shared libraries allocate while they
+// load, before main(): GLib lets its first quark block go once GStreamer's plugins grow the table
+// past it, which is no leak of this program's. main() turns the check back on.
+[[gnu::section(".preinit_array"),
+  gnu::used]] static void (*const kHoldLeakCheck)() = &__lsan_disable;
+#define VQSCW_RESUME_LEAK_CHECK() __lsan_enable()
+#endif
+#endif
+#ifndef VQSCW_RESUME_LEAK_CHECK
+#define VQSCW_RESUME_LEAK_CHECK()
+#endif
 
 namespace {
 
@@ -42,6 +58,35 @@ class RequestEndpoint : public CServerEndpoint {
     return Open(true, card, port) && Open(false, card, port);
   }
 };
+
+// How many UDP sockets of this network namespace are bound to `address` (network order as held in
+// memory, the form /proc/net/udp prints) and `port`.
+int SocketsBoundTo(uint32_t address, uint16_t port) {
+  std::ifstream table("/proc/net/udp");
+  std::string line;
+  std::getline(table, line);  // the column names
+  int count = 0;
+  while (std::getline(table, line)) {
+    unsigned local_address = 0;
+    unsigned local_port = 0;
+    if (std::sscanf(line.c_str(), " %*u: %8X:%4X", &local_address, &local_port) == 2 &&
+        local_address == address && local_port == port) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// Requests for a terminal's advertisement come to its card's address: of two terminals bound
+// there, the system hands each request to one of them alone, so the other is never heard.
+void ReportTakenPort(const Card& card) {
+  std::fprintf(stderr,
+               "vqscw-terminal: another terminal already listens on %s:%u, so requests to that "
+               "address would reach only one of them; give each terminal an address of its own "
+               "(for example 127.0.1.N on lo: ip addr add 127.0.1.2/8 dev lo, then --card "
+               "127.0.1.2)\n",
+               card.text.c_str(), static_cast<unsigned>(kTerminalPort));
+}
 
 std::string HostOrderText(uint32_t address) {
   char text[16];
@@ -72,7 +117,7 @@ void PrintTerminal(const LocalTerminal& terminal, const Card& card,
 }
 
 bool StartStreams(const TerminalOptions& options, const LocalTerminal& terminal, const Card& card,
-                  const std::shared_ptr<const vqscw::tools::WavAudio>& wav,
+                  const std::shared_ptr<const vqscw::tools::FileAudio>& file_audio,
                   vqscw::tools::RtpStreamer* streamer, std::string* error) {
   if (!streamer->Open(card.address, error)) return false;
   for (size_t slot = 0; slot < options.sources.size(); ++slot) {
@@ -81,8 +126,8 @@ bool StartStreams(const TerminalOptions& options, const LocalTerminal& terminal,
     setup.preview_group = vqscw::tools::PreviewGroup(source.psid);
     setup.stream_group = vqscw::tools::StreamGroup(source.fsid);
     setup.l16_to_stream_group = source.fast == vqscw::tools::kStreamTypeL16;
-    if (wav != nullptr) {
-      setup.audio = std::make_unique<vqscw::tools::WavSource>(wav);
+    if (file_audio != nullptr) {
+      setup.audio = std::make_unique<vqscw::tools::FileSource>(file_audio);
     } else {
       setup.audio = std::make_unique<vqscw::tools::ToneSource>(
           vqscw::tools::ToneFrequency(static_cast<int>(slot)), vqscw::tools::kToneAmplitude);
@@ -116,10 +161,10 @@ int Run(const TerminalOptions& options) {
     std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
     return vqscw::tools::kExitUsage;
   }
-  std::shared_ptr<const vqscw::tools::WavAudio> wav;
+  std::shared_ptr<const vqscw::tools::FileAudio> file_audio;
   if (options.stream && !options.wav.empty()) {
-    wav = vqscw::tools::LoadWav(options.wav, &error);
-    if (wav == nullptr) {
+    file_audio = vqscw::tools::LoadAudioFile(options.wav, &error);
+    if (file_audio == nullptr) {
       std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
       return vqscw::tools::kExitUsage;
     }
@@ -130,14 +175,20 @@ int Run(const TerminalOptions& options) {
   dbg_sac = options.debug ? 1 : 0;
 
   CClientEndpoint sender;
-  RequestEndpoint requests;
-  if (!sender.Open(false, card.text.c_str(), 0) ||
-      !requests.OpenOnCard(card.text.c_str(), kTerminalPort)) {
+  if (!sender.Open(false, card.text.c_str(), 0)) {
     std::fprintf(stderr, "vqscw-terminal: cannot open the endpoints on %s\n", card.text.c_str());
     return kExitFailure;
   }
+  // Ours, bound, is one; another terminal that starts at the same moment sees two as well, and
+  // both stop rather than one going unheard.
+  RequestEndpoint requests;
+  if (!requests.OpenOnCard(card.text.c_str(), kTerminalPort) ||
+      SocketsBoundTo(card.address, kTerminalPort) > 1) {
+    ReportTakenPort(card);
+    return vqscw::tools::kExitUsage;
+  }
   vqscw::tools::RtpStreamer streamer;
-  if (options.stream && !StartStreams(options, terminal, card, wav, &streamer, &error)) {
+  if (options.stream && !StartStreams(options, terminal, card, file_audio, &streamer, &error)) {
     std::fprintf(stderr, "vqscw-terminal: %s\n", error.c_str());
     return kExitFailure;
   }
@@ -180,19 +231,14 @@ int Run(const TerminalOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  VQSCW_RESUME_LEAK_CHECK();
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // lines reach a pipe or file as they are printed
   TerminalOptions options;
-  std::string error;
-  switch (vqscw::tools::ParseTerminalOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                             &options, &error)) {
-    case vqscw::tools::ParseOutcome::kHelp:
-      std::fputs(vqscw::tools::TerminalUsage().c_str(), stdout);
-      return 0;
-    case vqscw::tools::ParseOutcome::kBadArguments:
-      std::fprintf(stderr, "vqscw-terminal: %s\nTry vqscw-terminal --help.\n", error.c_str());
-      return vqscw::tools::kExitUsage;
-    case vqscw::tools::ParseOutcome::kRun:
-      break;
-  }
-  return Run(options);
+  std::string message;
+  const int status = vqscw::tools::ReportCommandLine(
+      "vqscw-terminal",
+      vqscw::tools::ParseTerminalOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
+                                         &message),
+      message);
+  return status >= 0 ? status : Run(options);
 }

@@ -2,14 +2,20 @@
 // and how it starts and stops.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/testing/child_process.h"
 #include "tools/testing/multicast_receiver.h"
+#include "tools/testing/scratch_folder.h"
 #include "vqscwlib/host.h"
 
 namespace {
@@ -49,9 +55,9 @@ class TerminalTest : public ::testing::Test {
     }
     return std::nullopt;
   }
-  bool Send(const CMessage& message, uint8_t mode) {
+  bool Send(const CMessage& message, uint8_t mode, uint32_t to = kLoopback) {
     if (!client_.IsOpen()) client_.Open(false, "127.0.0.1", 0);
-    return client_.SendMessage(NetAddress(kLoopback, kTerminalPort), &message, mode);
+    return client_.SendMessage(NetAddress(to, kTerminalPort), &message, mode);
   }
 
   CServerEndpoint group_;
@@ -197,23 +203,128 @@ TEST(TerminalProgramTest, StopsCleanlyOnSignalsOrAfterItsSecondsAndRefusesBadArg
   EXPECT_NE(out.find("on 127.0.0.1 (lo)"), std::string::npos) << out;
 
   EXPECT_EQ(RunToEnd(kTerminal, {"--help"}, &out, &err), 0);
-  EXPECT_EQ(out.find("usage: vqscw-terminal"), 0u);
-  for (const std::vector<std::string>& bad :
-       std::vector<std::vector<std::string>>{{"--hwid", "70000"},
-                                             {"--source", "0"},
-                                             {"--source", "5", "--source", "5"},
-                                             {"--source", "1:seventeen bytes!!"},
-                                             {"--seconds", "0"},
-                                             {"--card"},
-                                             {"--debug=1"},
-                                             {"--card", "nosuchcard0"},
-                                             {"--card", "10.255.255.1"},
-                                             {"--card", "lo", "--wav", "/nonexistent.wav"},
-                                             {"--config", "/nonexistent"},
-                                             {"extra"}}) {
-    EXPECT_EQ(RunToEnd(kTerminal, bad, &out, &err), 2) << bad[0];
+  EXPECT_EQ(out.find("vqscw-terminal: a software terminal"), 0u) << out;
+  EXPECT_NE(out.find("--source DESC"), std::string::npos) << out;
+  EXPECT_EQ(RunToEnd(kTerminal, {"--version"}, &out, &err), 0);
+  EXPECT_EQ(out.find("vqscw-terminal "), 0u) << out;
+
+  const vqscw::testing::ScratchFolder scratch("vqscw-terminal-test");
+  ASSERT_TRUE(scratch.ok());
+  const std::string dir = scratch.path().string();
+  const std::string text_file = scratch.File("notes.wav");
+  std::ofstream(text_file) << "not audio\n";
+  struct Bad {
+    std::vector<std::string> args;
+    std::string reason;  // a part of the message
+  };
+  for (const Bad& bad : std::vector<Bad>{
+           {{"--hwid", "70000"}, "--hwid: '70000' is not a number from 0 to 65535"},
+           {{"--hwid", "-1"}, "--hwid: '-1' is not a number"},
+           {{"--hwid", "0x"}, "--hwid: '0x' is not a number"},
+           {{"--hwid", "+1"}, "--hwid: '+1' is not a number"},
+           {{"--hwid", "1 "}, "--hwid: '1 ' is not a number"},
+           {{"--source", "0"}, "--source: a source's channel must be a number from 1 to 32767"},
+           {{"--source", "5", "--source", "5"}, "channel 5 is given twice"},
+           {{"--source", "1:seventeen bytes!!"}, "at most 16 bytes"},
+           {{"--source", "101:a:101:9"}, "stream type is 2 (24-bit) or 3 (16-bit), not \"9\""},
+           {{"--source", "101:a:101:0x3"}, "stream type"},
+           {{"--seconds", "0"}, "--seconds"},
+           {{"--card"}, "--card"},
+           {{"--card", ""}, "--card: must not be empty"},
+           {{"--debug=1"}, "debug"},
+           {{"--bogus"}, "--bogus"},
+           {{"--card", "nosuchcard0"}, "nosuchcard0"},
+           {{"--card", "10.255.255.1"}, "10.255.255.1"},
+           {{"--card", "lo", "--wav", "/nonexistent.wav"}, "/nonexistent.wav"},
+           {{"--card", "lo", "--wav", text_file}, "cannot decode " + text_file},
+           {{"--card", "lo", "--wav", dir}, dir},
+           {{"--config", "/nonexistent"}, "/nonexistent"},
+           {{"extra"}, "extra"}}) {
+    EXPECT_EQ(RunToEnd(kTerminal, bad.args, &out, &err), 2) << bad.args[0];
     EXPECT_EQ(err.find("vqscw-terminal: "), 0u) << err;
+    EXPECT_NE(err.find(bad.reason), std::string::npos) << err;
+    EXPECT_EQ(out, "") << bad.args[0];  // refused before anything starts
   }
+}
+
+TEST(TerminalProgramTest, ReadsAConfigFileThatTheCommandLineOverrides) {
+  const vqscw::testing::ScratchFolder scratch("vqscw-terminal-test");
+  ASSERT_TRUE(scratch.ok());
+  const std::string config = scratch.File("terminal.conf");
+  std::ofstream(config) << "# a desk\n"
+                        << "name From File\n"
+                        << "card 10.255.255.1\n"
+                        << "source 201:Mic:301:3\n"
+                        << "no-stream\n";
+  std::string out, err;
+  EXPECT_EQ(RunToEnd(kTerminal,
+                     {"--config", config, "--card", "lo", "--source", "202", "--seconds", "1",
+                      "--hwid", "010"},
+                     &out, &err),
+            0)
+      << err;
+  EXPECT_NE(out.find("\"From File\" hwid 10 "), std::string::npos) << out;  // decimal
+  EXPECT_NE(out.find("S001 channel 201 \"Mic\" stream 301 type 3: silent"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("S002 channel 202"), std::string::npos) << out;
+
+  std::ofstream(config) << "source 201:a:201:9\n";
+  EXPECT_EQ(RunToEnd(kTerminal, {"--config", config}, &out, &err), 2);
+  EXPECT_NE(err.find(config + ": --source: a source's stream type"), std::string::npos) << err;
+  std::ofstream(config) << "config " << config << "\n";
+  EXPECT_EQ(RunToEnd(kTerminal, {"--config", config}, &out, &err), 2);
+  EXPECT_NE(err.find("cannot name another config file"), std::string::npos) << err;
+}
+
+// A second terminal on a card where one listens would never be asked for its advertisement: the
+// system hands the requests to that address to one socket alone.
+TEST_F(TerminalTest, ASecondTerminalOnOneAddressIsRefusedAndOneOnAnAddressOfItsOwnAnswers) {
+  Start();
+  std::string out, err;
+  EXPECT_EQ(RunToEnd(kTerminal, {"--card", "127.0.0.1", "--seconds", "5"}, &out, &err), 2);
+  EXPECT_NE(err.find("another terminal already listens on 127.0.0.1:4001"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("give each terminal an address of its own (for example 127.0.1.N on lo"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(out, "");
+
+  // The advice taken: an address of its own on lo, and each terminal answers its own requests.
+  ASSERT_EQ(std::system("ip addr add 127.0.1.2/8 dev lo"), 0);
+  ChildProcess second;
+  ASSERT_TRUE(second.Start(kTerminal, {"--card", "127.0.1.2", "--hwid", "7", "--no-stream"}));
+  ASSERT_TRUE(second.WaitForOutput("S001", 5s)) << second.Errors();
+  constexpr uint32_t own_address = 0x7F000102;  // 127.0.1.2
+  // Each terminal's full advertisement at its start, the second's last.
+  std::optional<CMessage> full;
+  while ((full = Next(1, 2s)).has_value() &&
+         full->GetList(Tag("TERM"))->GetU32(Tag("INIP")) != htonl(own_address)) {
+  }
+  ASSERT_TRUE(full.has_value());
+  CMessage request;
+  request.SetCode(Tag("READ"));
+  request.SetU8(Tag("ADVD"), 1);
+  for (uint32_t to : {kLoopback, own_address, kLoopback}) {
+    ASSERT_TRUE(Send(request, KIND_MESSAGE, to));
+    full = Next(1, 1500ms);
+    ASSERT_TRUE(full.has_value()) << std::hex << to;
+    EXPECT_EQ(full->GetList(Tag("TERM"))->GetU32(Tag("INIP")), htonl(to));
+  }
+}
+
+// A socket that holds the card's port for itself alone keeps the terminal from binding there.
+TEST(TerminalProgramTest, RefusesACardWhosePortAnotherProgramHolds) {
+  const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(kTerminalPort);
+  at.sin_addr.s_addr = htonl(kLoopback);
+  ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+  std::string out, err;
+  EXPECT_EQ(RunToEnd(kTerminal, {"--card", "lo", "--seconds", "5"}, &out, &err), 2);
+  EXPECT_NE(err.find("give each terminal an address of its own"), std::string::npos) << err;
+  close(holder);
 }
 
 }  // namespace

@@ -1,88 +1,144 @@
 #include "tools/vqscw-reg/reg_tool.h"
 
+#include <arpa/inet.h>
+
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <vector>
+
+#include "tools/common/command_line.h"
 
 namespace vqscw {
 
 namespace {
+
+using tools::AddVersionFlag;
+using tools::CommandLineOutcome;
+using tools::kNotEmpty;
+using tools::ParseCommandLine;
 
 constexpr char kProgram[] = "vqscw-reg";
 constexpr char kValueIndent[] = "    ";
 constexpr char kColumnGap[] = "    ";
 constexpr char kUnnamedValue[] = "(unnamed)";
 
-constexpr char kUsage[] =
-    "usage: vqscw-reg [--file PATH] COMMAND\n"
-    "  query KEY [VALUE]     show VALUE of KEY, or every value of KEY\n"
-    "  add KEY VALUE [--type REG_SZ|REG_DWORD|REG_BINARY] --data D\n"
-    "                        write VALUE (REG_SZ unless told); REG_DWORD data is a number,\n"
-    "                        decimal or 0x hexadecimal; REG_BINARY data is hexadecimal bytes\n"
-    "  delete KEY VALUE      remove VALUE from KEY\n"
-    "  list                  show every key and value\n"
+constexpr char kDescription[] =
+    "vqscw-reg: reads and writes the machine's registry, where the launcher finds its \"Version\" "
+    "and \"ACL\", the sound driver its \"INIP\", and the selector keeps what it stores.";
+
+constexpr char kFooter[] =
     "KEY is a backslash path; quote it for the shell, e.g.\n"
     "  vqscw-reg add 'SOFTWARE\\Orvane Systems\\Pelmar Tunely' Version --data 3.0\n"
     "  vqscw-reg add 'System\\CurrentControlSet\\Services\\sndport\\Parameters' INIP"
     " --data 10.1.2.3\n"
-    "'/' may stand for '\\'; a leading HKEY_LOCAL_MACHINE\\ or HKLM\\ is ignored.\n"
-    "The registry file is $VQSCW_REGISTRY, else"
+    "'/' may stand for '\\'; a leading HKEY_LOCAL_MACHINE\\ or HKLM\\ is ignored. Each command "
+    "takes --help.\n"
+    "The registry file is --file, else $VQSCW_REGISTRY, else"
     " ${XDG_CONFIG_HOME:-$HOME/.config}/vqscw/registry.db.\n"
-    "Exit status: 0 done; 1 key or value not found; 2 bad command line, type or data;\n"
-    "3 registry file damaged or unreadable, or the write failed.\n";
+    "Exit status: 0 done; 1 key or value not found; 2 bad command line, type or data, or a --file "
+    "in a folder that does not exist; 3 registry file damaged or unreadable, or the write failed.";
 
+// The value that holds an interface address as text.
+constexpr char kAddressValue[] = "INIP";
+
+// What the command line asks for.
 struct Command {
   std::string file;
-  bool file_given = false;
-  std::vector<std::string> words;  // the command and its operands
+  std::string verb;
+  std::string key;
+  std::optional<std::string> value;
   std::optional<std::string> type;
-  std::optional<std::string> data;
+  std::string data;
 };
 
-// Splits options from operands. Options may come anywhere, as "--name VALUE" or "--name=VALUE";
-// "--" ends the options.
-bool ParseCommandLine(std::span<const std::string> args, Command* command, std::string* error) {
-  bool options_done = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options_done || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      command->words.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    std::string name = arg.substr(2);
-    std::optional<std::string> value;
-    if (size_t equals = name.find('='); equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-    }
-    if (name == "help") {
-      command->words.assign({"help"});
-      return true;
-    }
-    if (name != "file" && name != "type" && name != "data") {
-      *error = "unknown option --" + name;
+// The option table: the commands, each with its operands, and --file for all of them. On kRun,
+// *command holds what was asked.
+CommandLineOutcome ParseRegCommandLine(std::span<const std::string> args, Command* command,
+                                       std::string* message) {
+  CLI::App app(kDescription, kProgram);
+  AddVersionFlag(app);
+  app.footer(kFooter);
+  app.add_option("--file", command->file,
+                 "the registry file; its folder must exist (the file is made when first written)")
+      ->type_name("PATH")
+      ->check(kNotEmpty);
+  app.require_subcommand(1);
+  std::string value;
+  std::string type;
+  struct Verb {
+    std::string name;
+    const char* description;
+    bool needs_value;
+  };
+  for (const Verb& verb :
+       {Verb{"query", "show VALUE of KEY, or every value of KEY", false},
+        Verb{"add",
+             "write VALUE of KEY (REG_SZ unless --type says otherwise), making KEY if it is not "
+             "there",
+             true},
+        Verb{"delete", "remove VALUE from KEY", true},
+        Verb{"list", "show every key and value", false}}) {
+    CLI::App* sub = app.add_subcommand(verb.name, verb.description);
+    sub->fallthrough();  // --file may come after the command
+    if (verb.name == "list") continue;
+    sub->add_option("KEY", command->key, "the key's path")->required();
+    CLI::Option* operand =
+        sub->add_option("VALUE", value, "the value's name ('' for the unnamed value)");
+    if (verb.needs_value) operand->required();
+    if (verb.name != "add") continue;
+    sub->add_option("--type", type, "REG_SZ (the default), REG_DWORD or REG_BINARY");
+    sub->add_option("--data", command->data,
+                    "the value: REG_SZ text (that of \"INIP\" a dotted IPv4 address); REG_DWORD "
+                    "a number from -2147483648 to 4294967295, decimal or 0x hexadecimal; "
+                    "REG_BINARY hexadecimal byte pairs")
+        ->required();
+  }
+  const std::vector<std::string> list(args.begin(), args.end());
+  const CommandLineOutcome outcome = ParseCommandLine(app, list, message);
+  if (outcome != CommandLineOutcome::kRun) return outcome;
+  CLI::App* sub = app.get_subcommands().front();
+  command->verb = sub->get_name();
+  if (sub->get_option_no_throw("VALUE") != nullptr && sub->count("VALUE") > 0) {
+    command->value = value;
+  }
+  if (sub->get_option_no_throw("--type") != nullptr && sub->count("--type") > 0) {
+    command->type = type;
+  }
+  return CommandLineOutcome::kRun;
+}
+
+// Refuses a --file in a folder that does not exist, or one that is a folder itself.
+bool CheckFile(const std::string& file, std::string* message) {
+  namespace fs = std::filesystem;
+  std::error_code failure;
+  const fs::path path(file);
+  if (fs::is_directory(path, failure)) {
+    *message = "--file: " + file + " is a folder, not a registry file";
+    return false;
+  }
+  const fs::path folder = path.parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, failure)) {
+    *message = "--file: the folder " + folder.string() + " does not exist; make it first";
+    return false;
+  }
+  return true;
+}
+
+bool IsDottedAddress(const std::string& text) {
+  in_addr address{};
+  return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
       return false;
-    }
-    if (!value) {
-      if (i + 1 == args.size()) {
-        *error = "--" + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (name == "file") {
-      command->file = *value;
-      command->file_given = true;
-    } else if (name == "type") {
-      command->type = *value;
-    } else {
-      command->data = *value;
     }
   }
   return true;
@@ -213,9 +269,9 @@ class Tool {
   std::ostream& err_;
 };
 
-// A command line that cannot be run: the problem, then how to call the tool.
+// A command line that cannot be run: the problem, then where the help is.
 int Usage(std::ostream& err, const std::string& problem) {
-  err << kProgram << ": " << problem << "\n" << kUsage;
+  err << kProgram << ": " << problem << "\nTry " << kProgram << " --help.\n";
   return kRegToolUsage;
 }
 
@@ -356,57 +412,48 @@ std::string KeyPathFromCommandLine(std::string_view text) {
 
 int RunRegTool(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   Command command;
-  std::string error;
-  if (!ParseCommandLine(args, &command, &error)) return Usage(err, error);
-  if (command.words.empty()) return Usage(err, "no command given");
-  const std::string verb = command.words[0];
-  if (verb == "help") {
-    out << kUsage;
-    return kRegToolOk;
+  std::string message;
+  switch (ParseRegCommandLine(args, &command, &message)) {
+    case CommandLineOutcome::kHelp:
+    case CommandLineOutcome::kVersion:
+      out << message;
+      return kRegToolOk;
+    case CommandLineOutcome::kBadArguments:
+      return Usage(err, message);
+    case CommandLineOutcome::kRun:
+      break;
   }
-  const size_t operands = command.words.size() - 1;
-  auto operand_count_ok = [&](size_t min, size_t max) {
-    return operands >= min && operands <= max;
-  };
-  bool ok = (verb == "query" && operand_count_ok(1, 2)) || (verb == "add" && operands == 2) ||
-            (verb == "delete" && operands == 2) || (verb == "list" && operands == 0);
-  if (verb != "query" && verb != "add" && verb != "delete" && verb != "list") {
-    return Usage(err, "unknown command '" + verb + "'");
-  }
-  if (!ok) return Usage(err, "wrong number of operands for '" + verb + "'");
-  if (verb != "add" && (command.type || command.data)) {
-    return Usage(err, "--type and --data belong to 'add'");
-  }
+  if (!command.file.empty() && !CheckFile(command.file, &message)) return Usage(err, message);
 
   std::string key_path;
-  if (operands >= 1) {
-    key_path = KeyPathFromCommandLine(command.words[1]);
+  if (command.verb != "list") {
+    key_path = KeyPathFromCommandLine(command.key);
     std::string normalised;
     if (!NormaliseKeyPath(key_path, &normalised)) {
-      return Usage(err, "bad key path '" + command.words[1] + "'");
+      return Usage(err, "bad key path '" + command.key + "'");
     }
   }
-  Tool tool(command.file_given ? Registry(command.file) : Registry(), out, err);
+  Tool tool(command.file.empty() ? Registry() : Registry(command.file), out, err);
 
-  if (verb == "query") {
-    std::optional<std::string> name;
-    if (operands == 2) name = command.words[2];
-    return tool.Query(key_path, name);
-  }
-  if (verb == "delete") return tool.Delete(key_path, command.words[2]);
-  if (verb == "list") return tool.List();
+  if (command.verb == "query") return tool.Query(key_path, command.value);
+  if (command.verb == "delete") return tool.Delete(key_path, *command.value);
+  if (command.verb == "list") return tool.List();
 
   uint32_t type = REG_SZ;
   if (command.type && !ParseRegType(*command.type, &type)) {
     return BadInput(err,
                     "unknown type '" + *command.type + "' (use REG_SZ, REG_DWORD or REG_BINARY)");
   }
-  if (!command.data) return Usage(err, "'add' needs --data");
   std::string bytes;
-  if (!ParseRegData(type, *command.data, &bytes, &error)) {
-    return BadInput(err, "bad data '" + *command.data + "': " + error);
+  std::string error;
+  if (!ParseRegData(type, command.data, &bytes, &error)) {
+    return BadInput(err, "bad data '" + command.data + "': " + error);
   }
-  return tool.Add(key_path, command.words[2], type, bytes);
+  if (type == REG_SZ && SameName(*command.value, kAddressValue) && !IsDottedAddress(command.data)) {
+    return BadInput(err, "bad data '" + command.data +
+                             "': INIP must be a dotted IPv4 address, such as 10.1.2.3");
+  }
+  return tool.Add(key_path, *command.value, type, bytes);
 }
 
 }  // namespace vqscw

@@ -148,7 +148,69 @@ TEST_F(RegToolTest, BadCommandLinesChangeNothing) {
   Run({"add", kLauncher, "Version", "--type", "REG_QWORD", "--data", "1"});
   EXPECT_EQ(err_, "vqscw-reg: unknown type 'REG_QWORD' (use REG_SZ, REG_DWORD or REG_BINARY)\n");
   Run({"add", kLauncher});
-  EXPECT_NE(err_.find("usage: vqscw-reg"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("VALUE is required\nTry vqscw-reg --help.\n"), std::string::npos) << err_;
+  Run({"query", kLauncher, "--verbose"});
+  EXPECT_NE(err_.find("--verbose"), std::string::npos) << err_;
+}
+
+TEST_F(RegToolTest, FileMustBeInAFolderThatExists) {
+  const std::string missing = (dir_ / "no-such-folder" / "registry.db").string();
+  std::ostringstream out, err;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--file", missing, "add", kLauncher, "Version", "--data", "3.0"},
+           {"add", kLauncher, "Version", "--data", "3.0", "--file", missing},  // after the command
+           {"--file", missing, "list"}}) {
+    err.str("");
+    EXPECT_EQ(RunRegTool(args, out, err), kRegToolUsage);
+    EXPECT_EQ(err.str().rfind("vqscw-reg: --file: the folder " +
+                                  (dir_ / "no-such-folder").string() + " does not exist",
+                              0),
+              0u)
+        << err.str();
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));  // not made behind the user's back
+  err.str("");
+  EXPECT_EQ(RunRegTool(std::vector<std::string>{"--file", dir_.string(), "list"}, out, err),
+            kRegToolUsage);
+  EXPECT_NE(err.str().find("is a folder"), std::string::npos) << err.str();
+  EXPECT_EQ(RunRegTool(std::vector<std::string>{"--file", "", "list"}, out, err), kRegToolUsage);
+
+  // In a folder that exists, the file is made by the first write, given before or after the
+  // command.
+  const std::string later = (dir_ / "later.db").string();
+  EXPECT_EQ(RunRegTool(std::vector<std::string>{"add", kLauncher, "Version", "--data", "3.0",
+                                                "--file", later},
+                       out, err),
+            kRegToolOk)
+      << err.str();
+  EXPECT_TRUE(fs::exists(later));
+}
+
+TEST_F(RegToolTest, DriverAddressTextMustBeADottedAddress) {
+  const std::string key = "System\\CurrentControlSet\\Services\\sndport\\Parameters";
+  for (const char* bad : {"not-an-ip", "10.1.2", "10.1.2.256", "10.1.2.3:80", " 10.1.2.3", ""}) {
+    EXPECT_EQ(Run({"add", key, "INIP", "--data", bad}), kRegToolUsage) << bad;
+    EXPECT_EQ(err_, std::string("vqscw-reg: bad data '") + bad +
+                        "': INIP must be a dotted IPv4 address, such as 10.1.2.3\n");
+    EXPECT_EQ(Run({"add", key, "inip", "--type", "REG_SZ", "--data", bad}), kRegToolUsage) << bad;
+  }
+  EXPECT_FALSE(fs::exists(file_));
+  EXPECT_EQ(Run({"add", key, "INIP", "--data", "10.1.2.3"}), kRegToolOk) << err_;
+  // As a REG_DWORD the address is its four bytes; other values take any text.
+  EXPECT_EQ(Run({"add", key, "INIP", "--type", "REG_DWORD", "--data", "0x0302010A"}), kRegToolOk);
+  EXPECT_EQ(Run({"add", key, "Other", "--data", "not-an-ip"}), kRegToolOk);
+}
+
+TEST_F(RegToolTest, HelpAndVersion) {
+  EXPECT_EQ(Run({"--help"}), kRegToolOk);
+  EXPECT_NE(out_.find("query"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Exit status"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"add", "--help"}), kRegToolOk);
+  EXPECT_NE(out_.find("--data"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"--version"}), kRegToolOk);
+  EXPECT_EQ(out_.rfind("vqscw-reg ", 0), 0u) << out_;
+  EXPECT_EQ(err_, "");
+  EXPECT_FALSE(fs::exists(file_));
 }
 
 // --- A damaged registry file ---
