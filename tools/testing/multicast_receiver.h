@@ -21,6 +21,13 @@ class MulticastReceiver {
     ok_ = setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
           bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
           setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
+    // Room for a few seconds of a 1000 packets/s stream, so a test stalled by a loaded machine
+    // finds every packet still queued. The forced size needs root (the network tests have it);
+    // otherwise the system's limit applies.
+    const int bytes = 8 << 20;
+    if (setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
   }
   ~MulticastReceiver() { close(socket_); }
   MulticastReceiver(const MulticastReceiver&) = delete;
