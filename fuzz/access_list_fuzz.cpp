@@ -1,6 +1,7 @@
 // Feeds arbitrary text to the access-list parser, inline (first byte even) or as the contents of
 // an access-list file (first byte odd). Aborts when an entry is not a valid range or the list
 // disagrees with the ranges it holds.
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +12,21 @@
 namespace {
 
 void Check(const vqscw::AccessList& list) {
+  size_t count = 0;
   for (const AccessRange* range = list.first(); range != nullptr; range = range->next) {
     if (range->low < vqscw::kFirstChannel || range->high > vqscw::kLastChannel ||
         range->low > range->high) {
       abort();
     }
+    ++count;
+  }
+  // Contains walks the list, so asking it about every range of a list as long as the largest
+  // inputs make (tens of thousands of entries) would take seconds: ask about at most 512 of them,
+  // spread over the list, the first and last among them.
+  const size_t stride = count / 512 + 1;
+  size_t index = 0;
+  for (const AccessRange* range = list.first(); range != nullptr; range = range->next, ++index) {
+    if (index % stride != 0 && range->next != nullptr) continue;
     if (!list.Contains(range->low) || !list.Contains(range->high)) abort();
   }
   if (list.Contains(0) || list.Contains(vqscw::kLastChannel + 1)) abort();
