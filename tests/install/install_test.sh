@@ -3,9 +3,9 @@
 # library's SONAME and the programs' run paths, then a small host program built from a copy of
 # host/ against the installed tree alone, once through find_package(vqscwlib) and once through
 # pkg-config, and run.
-# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR CXX
+# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR CXX PUBLIC_HEADER_DIR
 set -euo pipefail
-build=$1 host_source=$2 libdir=$3 cxx=$4
+build=$1 host_source=$2 libdir=$3 cxx=$4 public_headers=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -33,6 +33,10 @@ do
     *) fail "$program has run path '$runpath'" ;;
   esac
 done
+# The headers are the public ones and only they.
+headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
+expected=$(cd "$public_headers" && find . -type f -name '*.h' | sort | tr '\n' ' ')
+[ "$headers" = "$expected" ] || fail "installed headers: $headers (expected: $expected)"
 [ -f "$prefix/share/applications/tunely.desktop" ] || fail "no desktop entry"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/tunely.svg" ] || fail "no icon"
 # The installed tools load the installed library: vqscw-dump prints a body through it.

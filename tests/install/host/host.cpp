@@ -10,9 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "vqscwlib/host.h"
-#include "vqscwlib/selector/selector.h"
-#include "vqscwlib/spy/source_spy.h"
+#include "vqscw/endpoint.h"
+#include "vqscw/host.h"
+#include "vqscw/message.h"
+#include "vqscw/selector.h"
+#include "vqscw/spy.h"
 
 namespace {
 
