@@ -3,9 +3,10 @@
 # library's SONAME and the programs' run paths, then a small host program built from a copy of
 # host/ against the installed tree alone, once through find_package(vqscwlib) and once through
 # pkg-config, and run.
-# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR CXX PUBLIC_HEADER_DIR
+# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR CXX PUBLIC_HEADER_DIR [HOST_FLAGS]
+# HOST_FLAGS: compiler and linker flags the host needs besides (a sanitizer build's).
 set -euo pipefail
-build=$1 host_source=$2 libdir=$3 cxx=$4 public_headers=$5
+build=$1 host_source=$2 libdir=$3 cxx=$4 public_headers=$5 host_flags=${6:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -46,7 +47,9 @@ out=$(env -u LD_LIBRARY_PATH "$prefix/bin/vqscw-dump" 524541440001414456440701)
 # The host, through the CMake package. Its sources are copied so nothing of this tree is near.
 cp -r "$host_source" "$work/host"
 cmake -S "$work/host" -B "$work/cmake-build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
-      -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" || {
+      -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS="$host_flags" -DCMAKE_EXE_LINKER_FLAGS="$host_flags" \
+      >"$work/configure.log" || {
   cat "$work/configure.log"; fail "configuring the host with find_package"; }
 cmake --build "$work/cmake-build" >"$work/build.log" || {
   cat "$work/build.log"; fail "building the host with find_package"; }
@@ -55,8 +58,8 @@ cmake --build "$work/cmake-build" >"$work/build.log" || {
 # The host, through pkg-config.
 export PKG_CONFIG_PATH=$lib/pkgconfig
 [ "$(pkg-config --modversion vqscwlib)" = 3.0 ] || fail "pkg-config version"
-# shellcheck disable=SC2046
-"$cxx" -std=c++20 -Wall -Wextra -Werror "$work/host/host.cpp" -o "$work/host-pc" \
+# shellcheck disable=SC2046,SC2086
+"$cxx" -std=c++20 -Wall -Wextra -Werror $host_flags "$work/host/host.cpp" -o "$work/host-pc" \
        $(pkg-config --cflags --libs vqscwlib) \
        -Wl,-rpath,"$(pkg-config --variable=libdir vqscwlib)" || fail "building the host with pkg-config"
 "$work/host-pc" || fail "the host built with pkg-config"
