@@ -41,10 +41,10 @@ class Walker:
     def in_public_header(self):
         return os.path.realpath(self.file).startswith(self.public_dir + os.sep)
 
-    def walk(self, node, record=""):
+    def walk(self, node, record="", abstract=False):
         if isinstance(node, list):
             for item in node:
-                self.walk(item, record)
+                self.walk(item, record, abstract)
             return
         if not isinstance(node, dict):
             return
@@ -55,13 +55,18 @@ class Walker:
         kind = node.get("kind")
         public = self.in_public_header()
         if kind in FUNCTIONS and public and self.needs_export(node):
-            self.required[node["mangledName"]] = f"{record}{node.get('name')} ({self.file})"
+            name = node["mangledName"]
+            # An abstract class is never a complete object: its subclasses call the base-object
+            # constructor (C2), and compilers need not emit the complete-object one (C1).
+            if kind == "CXXConstructorDecl" and abstract:
+                name = name.replace("C1E", "C2E", 1)
+            self.required[name] = f"{record}{node.get('name')} ({self.file})"
         if kind == "VarDecl" and public and node.get("storageClass") == "extern":
             self.required[node["mangledName"]] = f"{node.get('name')} ({self.file})"
         if kind in ("CXXRecordDecl", "ClassTemplateDecl"):
             record = node.get("name", "") + "::"
-        for key in ("inner",):
-            self.walk(node.get(key, []), record)
+            abstract = bool(node.get("definitionData", {}).get("isAbstract"))
+        self.walk(node.get("inner", []), record, abstract)
 
     @staticmethod
     def needs_export(node):
