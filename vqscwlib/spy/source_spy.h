@@ -17,9 +17,6 @@ struct SpyTerminal;
 // Sources of this stream type are never reported to clients.
 constexpr uint8_t kHiddenStreamType = 1;
 
-// The advertisement port and group every terminal sends to.
-constexpr uint16_t kAdvertisementPort = 4001;
-
 // Called for each reported source with the spy handle, the record and the client's user pointer.
 // During an enumeration a return of 0 stops it. Runs on the spy's listening thread with the
 // spy's lock held, or on the enumerating thread: it must never call into the same spy, never wait
