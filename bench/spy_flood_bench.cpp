@@ -57,7 +57,6 @@ constexpr uint32_t kRealChannel = 32001;
 constexpr double kMaxLostShare = 0.05;
 constexpr auto kMaxListedAfter = 2s;
 constexpr double kMaxPeakMegabytes = 300;
-constexpr uint16_t kAdvertisementPortNumber = 4001;
 
 // The namespace's name, made unique per run.
 std::string g_namespace;
@@ -195,8 +194,8 @@ long Flood(const std::function<void()>& midway) {
   setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   sockaddr_in group{};
   group.sin_family = AF_INET;
-  group.sin_port = htons(kAdvertisementPortNumber);
-  group.sin_addr.s_addr = htonl(0xEFC0FF03u);
+  group.sin_port = htons(kTerminalPort);
+  group.sin_addr.s_addr = htonl(kAdvertisementGroup);
 
   const long total = static_cast<long>(kRate) * kFloodSeconds;
   const auto start = Clock::now();

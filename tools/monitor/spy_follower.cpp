@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "vqscw/host.h"
 #include "vqscwlib/protocol/source_table.h"
 #include "vqscwlib/spy/source_spy.h"
 
@@ -30,7 +31,7 @@ uint32_t WithOutputOnStandardError(Open open) {
 
 bool SpyFollower::Open(uint32_t interface_address, std::string* error) {
   const uint32_t result = WithOutputOnStandardError(
-      [&] { return vqscwSourceSpyOpen(&spy_, interface_address, kAdvertisementPort); });
+      [&] { return vqscwSourceSpyOpen(&spy_, interface_address, kTerminalPort); });
   if (result != SPY_OK) {
     spy_ = nullptr;
     *error = "cannot listen for advertisements (source spy error " + std::to_string(result) + ")";

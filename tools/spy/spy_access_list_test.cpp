@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "vqscw/host.h"
 #include "vqscwlib/spy/source_spy.h"
 
 namespace {
@@ -49,7 +50,7 @@ class SpyAccessListTest : public ::testing::Test {
     }
     ASSERT_TRUE(terminal_.Start(VQSCW_TERMINAL_PATH, {"--card", "lo", "--config", config}));
     ASSERT_TRUE(terminal_.WaitForOutput("S009", 5s)) << terminal_.Errors();
-    ASSERT_EQ(vqscwSourceSpyOpen(&spy_, htonl(0x7F000001), kAdvertisementPort), SPY_OK);
+    ASSERT_EQ(vqscwSourceSpyOpen(&spy_, htonl(0x7F000001), kTerminalPort), SPY_OK);
   }
   void TearDown() override {
     if (spy_ != nullptr) vqscwSourceSpyClose(spy_);

@@ -6,7 +6,7 @@
 namespace vqscw::tools {
 
 bool SpyListener::Open(uint32_t interface_address, const std::string* acl, std::string* error) {
-  uint32_t result = vqscwSourceSpyOpen(&spy_, interface_address, kAdvertisementPort);
+  uint32_t result = vqscwSourceSpyOpen(&spy_, interface_address, kTerminalPort);
   if (result != SPY_OK) {
     spy_ = nullptr;
     *error = "cannot listen for advertisements on the card (source spy error " +

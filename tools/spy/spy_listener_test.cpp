@@ -35,7 +35,7 @@ std::vector<SpyEvent> TakeAtLeast(SpyListener* listener, size_t count) {
 class SpyListenerTest : public ::testing::Test {
  protected:
   void Send(const CMessage& message) {
-    peer_.Send(NetAddress(0xEFC0FF03u, kAdvertisementPort),
+    peer_.Send(NetAddress(kAdvertisementGroup, kTerminalPort),
                vqscw::testing::DatagramFrame(message, ++sequence_));
   }
 

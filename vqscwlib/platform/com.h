@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vqscw/format.h"
+
 using HRESULT = int32_t;
 
 constexpr HRESULT MakeHResult(uint32_t value) { return static_cast<HRESULT>(value); }
@@ -53,16 +55,8 @@ constexpr HRESULT HResultFromError(int error) {
                    : static_cast<HRESULT>(error);
 }
 
-struct GUID {
-  uint32_t Data1;
-  uint16_t Data2;
-  uint16_t Data3;
-  uint8_t Data4[8];
-};
-static_assert(sizeof(GUID) == 16);
-
-inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+// GUID is the format records' (vqscw/format.h), in the library's namespace.
+using vqscw::GUID;
 
 using IID = GUID;
 using CLSID = GUID;

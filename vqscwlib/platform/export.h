@@ -1,16 +1,7 @@
-// Symbol visibility for the library's exported interface.
-//
-// The library is built with hidden visibility; only declarations marked here, and only those
-// that vqscwlib.map also lists, appear in libvqscwlib.so's dynamic symbol table.
+// Symbol visibility for the library's exported interface: the public header's macros.
 #ifndef VQSCWLIB_PLATFORM_EXPORT_H_
 #define VQSCWLIB_PLATFORM_EXPORT_H_
 
-#define VQSCW_EXPORT __attribute__((visibility("default")))
-
-#ifdef __cplusplus
-#define VQSCW_C_EXPORT extern "C" VQSCW_EXPORT
-#else
-#define VQSCW_C_EXPORT VQSCW_EXPORT
-#endif
+#include "vqscw/export.h"
 
 #endif  // VQSCWLIB_PLATFORM_EXPORT_H_

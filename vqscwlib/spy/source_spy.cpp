@@ -18,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "vqscw/host.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
@@ -36,11 +37,7 @@ constexpr uint32_t SOURCE_SPY_MAGIC = 0xFEE10001u;
 // The listening thread wakes at least this often to expire silent terminals.
 constexpr int kListenWaitMs = 1000;
 
-// 239.192.255.3, the group every terminal advertises to, in network byte order.
-const uint32_t kAdvertisementGroup = htonl(0xEFC0FF03u);
-
-// Every source stream is 24-bit stereo PCM at 48000 Hz on this RTP port.
-constexpr uint16_t kSourceRtpPort = 5004;
+// Every source stream is 24-bit stereo PCM at 48000 Hz (on port kStreamPort).
 constexpr uint16_t kSourceChannels = 2;
 constexpr uint32_t kSourceRate = 48000;
 constexpr uint16_t kSourceBits = 24;
@@ -98,7 +95,7 @@ void FillSourceInfo(const SpySource& source, SourceInfo* info, WAVEFORMATEXTENSI
   std::memcpy(info->name, source.name, strnlen(source.name, kSourceNameLength));
   std::memcpy(info->label, source.name, strnlen(source.name, sizeof info->label - 1));
   info->streamId = source.fsid;
-  info->port = kSourceRtpPort;
+  info->port = kStreamPort;
   info->format = format;
   info->formatSize = sizeof *format;
 
@@ -237,11 +234,11 @@ uint32_t Start(SourceSpy* spy, uint32_t interface_address, uint16_t port) {
   std::printf("%s server at port %d opened\n", kLibraryName, port);
 
   // A failed join is no error: the spy still hears what is sent to its port directly.
-  const bool joined = listener.server.JoinGroup(kAdvertisementGroup, interface_address);
+  const uint32_t group = htonl(kAdvertisementGroup);  // network order, as JoinGroup takes it
+  const bool joined = listener.server.JoinGroup(group, interface_address);
   std::printf(joined ? "%s server joined %d.%d.%d.%d on %d.%d.%d.%d\n"
                      : "%s server join %d.%d.%d.%d on %d.%d.%d.%d failed\n",
-              kLibraryName, Octet(kAdvertisementGroup, 0), Octet(kAdvertisementGroup, 1),
-              Octet(kAdvertisementGroup, 2), Octet(kAdvertisementGroup, 3),
+              kLibraryName, Octet(group, 0), Octet(group, 1), Octet(group, 2), Octet(group, 3),
               Octet(interface_address, 0), Octet(interface_address, 1), Octet(interface_address, 2),
               Octet(interface_address, 3));
 

@@ -14,13 +14,18 @@ constexpr uint32_t kPercent = 100;
 
 }  // namespace
 
-CMessageEndpoint::CMessageEndpoint() : sequence_(vqscw::TickCount()) {}
+CMessageEndpoint::CMessageEndpoint()
+    : socket_(*new (socket_storage_) CUdpSocket()), sequence_(vqscw::TickCount()) {
+  static_assert(sizeof(CUdpSocket) <= kSocketStorageBytes && alignof(CUdpSocket) <= 8,
+                "the endpoint's socket storage does not fit its socket");
+}
 
 CMessageEndpoint::~CMessageEndpoint() {
   Close();
   delete[] schedule_;
   if (owns_buffer_) delete buffer_;
   delete filter_;
+  socket_.~CUdpSocket();
 }
 
 void CMessageEndpoint::UseBuffer(CDatagramBuffer* buffer, bool take_ownership) {

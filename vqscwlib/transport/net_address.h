@@ -1,4 +1,5 @@
-// IPv4 addresses as the message exchange and the protocol pass them around.
+// IPv4 addresses as the message exchange and the protocol pass them around (NetAddress, the
+// destination of a send, is public).
 //
 // Two conventions meet here. NetAddress and CSockAddr's Address()/Set() take addresses in host
 // order: the first dotted number in the most significant byte (10.0.0.5 is 0x0A000005).
@@ -11,24 +12,7 @@
 
 #include <cstdint>
 
-#include "vqscwlib/platform/export.h"
-
-// An IPv4 address and a UDP port, both in host order: the destination of every message-level send.
-class VQSCW_EXPORT NetAddress {
- public:
-  NetAddress();
-  NetAddress(uint32_t address, uint16_t port);
-
-  void Clear();
-  void SetAddress(uint32_t address);
-  void SetPort(uint16_t port);
-  uint32_t Address() const;
-  uint16_t Port() const;
-
- private:
-  uint32_t address_;
-  uint16_t port_;
-};
+#include "vqscw/endpoint.h"
 
 // The host-order address of `text` when it is a dotted IPv4 address ("10.0.0.5", optionally
 // followed by ":port"); 0 when it is not. Empty segments read as 0 ("1..2.3" is 1.0.2.3, "1.2.3."
