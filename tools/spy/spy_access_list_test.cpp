@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/testing/child_process.h"
+#include "tools/testing/scratch_folder.h"
 #include "vqscw/host.h"
 #include "vqscwlib/spy/source_spy.h"
 
@@ -39,9 +40,7 @@ int Collect(SourceSpy*, SourceInfo* info, void* user) {
 class SpyAccessListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-spy-acl-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
+    ASSERT_TRUE(scratch_.ok());
     const std::string config = (dir_ / "terminal.conf").string();
     {
       std::ofstream out(config);
@@ -54,7 +53,6 @@ class SpyAccessListTest : public ::testing::Test {
   }
   void TearDown() override {
     if (spy_ != nullptr) vqscwSourceSpyClose(spy_);
-    std::filesystem::remove_all(dir_);
   }
 
   // The channels the library's spy reports with `acl`, once its table holds every source.
@@ -71,7 +69,8 @@ class SpyAccessListTest : public ::testing::Test {
     return "file://" + path;
   }
 
-  std::filesystem::path dir_;
+  vqscw::testing::ScratchFolder scratch_{"vqscw-spy-acl"};
+  const std::filesystem::path& dir_ = scratch_.path();
   ChildProcess terminal_;
   SourceSpy* spy_ = nullptr;
 };

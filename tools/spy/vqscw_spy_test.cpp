@@ -22,6 +22,7 @@
 
 #include "tools/testing/child_process.h"
 #include "tools/testing/multicast_receiver.h"
+#include "tools/testing/scratch_folder.h"
 #include "vqscwlib/host.h"
 #include "vqscwlib/message/frame.h"
 
@@ -37,11 +38,7 @@ constexpr char kSpy[] = VQSCW_SPY_PATH;
 class SpyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // mkdtemp, not the process id: in a process namespace of its own every test has the same
-    // small id, so a name built from it is shared by tests running at once.
-    std::string dir = (std::filesystem::temp_directory_path() / "vqscw-spy-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
+    ASSERT_TRUE(scratch_.ok());
     ASSERT_TRUE(group_.ok());  // there before the terminal starts
     // Five sources, so a full advertisement takes two messages; given in a config file.
     const std::string config = (dir_ / "terminal.conf").string();
@@ -51,7 +48,6 @@ class SpyTest : public ::testing::Test {
     ASSERT_TRUE(terminal_.WaitForOutput("S005", 5s)) << terminal_.Errors();
     std::filesystem::remove(config);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Whether the terminal's first short advertisement comes within `wait`: it follows the full
   // advertisement the terminal sends at start, so that one is over by then.
@@ -73,7 +69,8 @@ class SpyTest : public ::testing::Test {
 
   vqscw::testing::MulticastReceiver group_{kAdvertisementGroup, kTerminalPort};
   ChildProcess terminal_;
-  std::filesystem::path dir_;
+  vqscw::testing::ScratchFolder scratch_{"vqscw-spy"};
+  const std::filesystem::path& dir_ = scratch_.path();
 };
 
 TEST_F(SpyTest, ListsEverySourceOfARunningTerminalWithinTwoSeconds) {
