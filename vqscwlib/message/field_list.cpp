@@ -112,6 +112,8 @@ CFieldList* CFieldList::TakeSpareList() {
   CFieldList* list = spare_;
   spare_ = list->next_spare_;
   list->next_spare_ = nullptr;
+  // As a new list: lookups start from the first field, whatever the list's previous use read.
+  list->cursor_ = kCursorUnset;
   return list;
 }
 

@@ -168,6 +168,36 @@ TEST(CodecTest, RepeatedTagsBothStay) {
   EXPECT_EQ(list.GetU8(Tag("PSID")), 1);  // the first match from the cursor
 }
 
+// A nested list that a reused list's decode takes from its spares reads like a new one: its
+// lookups start at its first field, not where the spare's previous use left its cursor.
+TEST(CodecTest, NestedListOfAReusedListReadsAsNew) {
+  const Bytes nested = {'I', 'N', 'D', 'I', 0, 3, 'P', 'S', 'I', 'D', 7, 1,
+                        'F', 'S', 'I', 'D', 7, 9, 'P', 'S', 'I', 'D', 7, 2};
+  Bytes body = {'N',
+                'E',
+                'S',
+                'T',
+                0,
+                1,
+                'S',
+                '0',
+                '0',
+                '5',
+                FIELD_LIST,
+                0,
+                static_cast<uint8_t>(nested.size())};
+  body.insert(body.end(), nested.begin(), nested.end());
+  CFieldList reused;
+  ASSERT_EQ(DecodeExact(&reused, body), body.size());
+  const CFieldList* first = reused.GetList(Tag("S005"));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->GetU8(Tag("FSID")), 9);  // the cursor now rests on the second field
+  ASSERT_EQ(DecodeExact(&reused, body), body.size());
+  const CFieldList* second = reused.GetList(Tag("S005"));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->GetU8(Tag("PSID")), 1);  // as in a new list: the first of the two
+}
+
 TEST(CodecTest, ReceivedBytesAreSignExtended) {
   CFieldList list;
   list.SetU8(Tag("LOW "), 0x7F);
