@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/loopback_rtp_sender.h"
+#include "vqscw/host.h"
 
 extern char** environ;
 
@@ -44,11 +45,10 @@ namespace {
 
 constexpr int kChannels = 64;
 constexpr int kFirstChannel = 1;
-constexpr uint16_t kPort = 5004;
 constexpr int kWarmUpSeconds = 1;
 constexpr int kLineWaitMs = 5000;
 
-uint32_t GroupOf(int channel) { return htonl(0xEFC00000u | static_cast<uint32_t>(channel)); }
+uint32_t GroupOf(int channel) { return htonl(kPreviewGroupBase | static_cast<uint32_t>(channel)); }
 
 // CPU time of every thread of `pid`, from the scheduler's own accounting (nanoseconds).
 double ProcessCpuSeconds(pid_t pid) {
@@ -193,7 +193,8 @@ void RunGstreamer(int out) {
     char group[32];
     std::snprintf(group, sizeof group, "239.192.%d.%d", c / 256, c % 256);
     const std::string description =
-        std::string("udpsrc name=source address=") + group + " port=" + std::to_string(kPort) +
+        std::string("udpsrc name=source address=") + group +
+        " port=" + std::to_string(kStreamPort) +
         " multicast-iface=lo caps=\"application/x-rtp,media=audio,clock-rate=48000,"
         "encoding-name=L24,channels=2,payload=96\" ! rtpL24depay ! fakesink";
     GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
@@ -291,7 +292,7 @@ int main(int argc, char** argv) {
   if (!EnterPrivateNetwork()) return 1;
   std::vector<uint32_t> groups;
   for (int c = kFirstChannel; c < kFirstChannel + kChannels; ++c) groups.push_back(GroupOf(c));
-  bench::LoopbackRtpSender sender(groups, kPort);  // before any thread starts
+  bench::LoopbackRtpSender sender(groups, kStreamPort);  // before any thread starts
   if (!sender.running()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

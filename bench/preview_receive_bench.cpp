@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "bench/loopback_rtp_sender.h"
+#include "vqscw/host.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/receiver_filter.h"
 
 namespace {
 
 constexpr const char* kGroupText = "239.192.0.251";
-constexpr uint16_t kPort = 5004;
 constexpr double kWarmUpSeconds = 0.5;
 
 double ProcessCpuSeconds() {
@@ -84,7 +84,7 @@ bool MeasureReceiverFilter(double seconds, Phase* phase) {
   NullInput downstream;
   const vqscw::FormatBlock format = vqscw::Pcm24StereoFormat();
   filter->SetMediaFormat(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, HEADER_RTP, format.data());
-  filter->SetGroup(inet_addr(kGroupText), htons(kPort));
+  filter->SetGroup(inet_addr(kGroupText), htons(kStreamPort));
   filter->SetInterfaceAddress(inet_addr("127.0.0.1"));
   filter->pin()->Connect(&downstream, nullptr);
   const bool running = filter->Run(0) == S_OK;
@@ -112,7 +112,8 @@ GstPadProbeReturn CountPacket(GstPad*, GstPadProbeInfo*, gpointer) {
 // Runs "udpsrc ! rtpL24depay ! audioconvert ! `tail`" on the stream for `seconds`.
 bool MeasureGstreamer(const char* tail, double seconds, Phase* phase) {
   const std::string description =
-      std::string("udpsrc name=source address=") + kGroupText + " port=" + std::to_string(kPort) +
+      std::string("udpsrc name=source address=") + kGroupText +
+      " port=" + std::to_string(kStreamPort) +
       " multicast-iface=lo caps=\"application/x-rtp,media=audio,clock-rate=48000,"
       "encoding-name=L24,channels=2,payload=96\" ! rtpL24depay ! audioconvert ! " +
       tail;
@@ -183,7 +184,7 @@ BENCHMARK(BM_ReceiveCpuPerPacket)
 }  // namespace
 
 int main(int argc, char** argv) {
-  bench::LoopbackRtpSender sender(inet_addr(kGroupText), kPort);  // before any thread starts
+  bench::LoopbackRtpSender sender(inet_addr(kGroupText), kStreamPort);  // before any thread starts
   if (!sender.running()) return 1;
   gst_init(&argc, &argv);
   benchmark::Initialize(&argc, argv);

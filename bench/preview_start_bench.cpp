@@ -86,7 +86,7 @@ BENCHMARK(BM_PreviewStartToFirstBlock)
 }  // namespace
 
 int main(int argc, char** argv) {
-  bench::LoopbackRtpSender sender(vqscw::PreviewGroup(kChannel), vqscw::kPreviewPort);
+  bench::LoopbackRtpSender sender(vqscw::PreviewGroup(kChannel), kStreamPort);
   if (!sender.running()) return 1;
   setenv("VQSCW_AUDIO_SINK", "fakesink", 0);
   vqscw::SetAudioBlockObserver(OnBlock, nullptr);

@@ -97,7 +97,7 @@ void BM_PreviewStop(benchmark::State& state, const std::string& sink, bool wav) 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bench::LoopbackRtpSender sender(vqscw::PreviewGroup(kChannel), vqscw::kPreviewPort);
+  bench::LoopbackRtpSender sender(vqscw::PreviewGroup(kChannel), kStreamPort);
   if (!sender.running()) return 1;
   char dir[] = "/tmp/vqscw-stop-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;

@@ -363,7 +363,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   rig = new Rig();
   Check(rig->sender.Create() == 0 && rig->sender.Bind(0, "127.0.0.1") == 0, "sender socket");
   Check(rig->marker.Open(false, "127.0.0.1", 0), "marker endpoint");
-  Check(rig->requests.Create() == 0 && rig->requests.Bind(kAdvertisementRequestPort, nullptr) == 0,
+  Check(rig->requests.Create() == 0 && rig->requests.Bind(kTerminalPort, nullptr) == 0,
         "request catcher");
   char folder[] = "/tmp/vqscw-spy-fuzz-XXXXXX";
   Check(mkdtemp(folder) != nullptr, "temporary folder");

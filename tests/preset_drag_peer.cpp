@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   }
   SelectorState state;
   SourceSpy* handle = nullptr;
-  spy.Open(&handle, 0, kSelectorSpyPort);
+  spy.Open(&handle, 0, kTerminalPort);
   state.spy = handle;
   SelectorDialog dialog(
       &state, SelectorEnvironment{&spy, [] { return std::optional<CardList>(CardList{}); }});

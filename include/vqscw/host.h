@@ -163,9 +163,6 @@ constexpr int kSourceNameLength = 16;
 // A terminal is dropped when nothing has been heard from it for this long.
 constexpr uint32_t kTerminalLifetimeMs = 30000;
 
-// The port of a terminal that the request for its full advertisement goes to.
-constexpr uint16_t kAdvertisementRequestPort = 4001;
-
 // Advertisement types ("ADVT").
 constexpr uint8_t kAdvertisementFull = 1;
 constexpr uint8_t kAdvertisementShort = 2;
@@ -233,6 +230,9 @@ VQSCW_EXPORT int advspy_GarbageCollect(SpyTerminal** table);
 constexpr uint16_t kStreamPort = 5004;
 // A stream's group is this (239.128.0.0, host order) OR its stream id.
 constexpr uint32_t kStreamGroupBase = 0xEF800000u;
+// A channel's group, the one a previewing selector joins, is this (239.192.0.0, host order) OR the
+// channel number; its stream comes to kStreamPort there too.
+constexpr uint32_t kPreviewGroupBase = 0xEFC00000u;
 // The characters "/%05d.sdp" add to the directory.
 constexpr int kSdpFileNameLength = 10;
 

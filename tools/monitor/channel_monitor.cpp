@@ -41,7 +41,7 @@ bool ChannelMonitor::Join(uint32_t number, std::string* error) {
   }
   Channel& channel = *slot;
   if (channel.socket >= 0) return true;
-  channel.socket = OpenGroupSocket(PreviewGroup(number), htons(kPreviewPort), interface_address_);
+  channel.socket = OpenGroupSocket(PreviewGroup(number), htons(kStreamPort), interface_address_);
   if (channel.socket < 0) {
     *error = "cannot receive channel " + std::to_string(number) + ": " + std::strerror(errno);
     return false;

@@ -62,7 +62,7 @@ TEST(MonitorToolTest, FaultyStreamIsCountedExactlyInTheTotal) {
   // The first second's line says the monitor listens.
   ASSERT_TRUE(monitor.WaitForOutput("\"event\":\"stats\"", 5s)) << monitor.Errors();
 
-  ImpairedRtpSender sender(vqscw::PreviewGroup(kChannel), vqscw::kPreviewPort);
+  ImpairedRtpSender sender(vqscw::PreviewGroup(kChannel), kStreamPort);
   const auto faults = vqscw::testing::SpreadImpairments(3000, 30, 20, 10);
   ASSERT_EQ(faults.drop.size(), 30u);
   ASSERT_EQ(faults.duplicate.size(), 20u);

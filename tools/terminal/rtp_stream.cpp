@@ -128,7 +128,7 @@ void RtpStreamer::SendPacket(Stream* stream, bool first) {
         WriteRtpPacket(header, samples, kFramesPerPacket, bytes_per_sample, packet);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(kRtpPort);
+    to.sin_port = htons(kStreamPort);
     to.sin_addr.s_addr = htonl(group);
     if (sendto(socket_, packet, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
         static_cast<ssize_t>(length)) {

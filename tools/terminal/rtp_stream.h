@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "tools/terminal/audio_source.h"
+#include "vqscw/host.h"
 
 namespace vqscw::tools {
 
-constexpr uint16_t kRtpPort = 5004;
 constexpr int kFramesPerPacket = kSampleRate / 1000;  // 1 ms
 constexpr size_t kRtpHeaderBytes = 12;
 constexpr uint8_t kPayloadTypeL24 = 96;
@@ -25,8 +25,8 @@ constexpr size_t kMaxRtpPacketBytes = kRtpHeaderBytes + kFramesPerPacket * kChan
 
 // The group a previewing selector joins for a channel, and the group an SDP file names for a
 // stream id; host order (first octet in the most significant byte).
-constexpr uint32_t PreviewGroup(uint32_t channel) { return 0xEFC00000u | channel; }
-constexpr uint32_t StreamGroup(uint32_t stream_id) { return 0xEF800000u | stream_id; }
+constexpr uint32_t PreviewGroup(uint32_t channel) { return kPreviewGroupBase | channel; }
+constexpr uint32_t StreamGroup(uint32_t stream_id) { return kStreamGroupBase | stream_id; }
 
 struct RtpHeader {
   uint8_t payload_type = kPayloadTypeL24;

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kPreviewGroupBase = 0xEFC00000;  // 239.192.0.0, host order
 constexpr char16_t kFilterName[] = u"VqsRtpRecv";
 constexpr char16_t kOutputPinName[] = u"Output";
 constexpr uint64_t kMillisecondsPerSecond = 1000;
@@ -72,7 +71,7 @@ HRESULT BuildAndRun(uint32_t group, uint32_t interface_address, PreviewProgressC
   const vqscw::FormatBlock format = vqscw::Pcm24StereoFormat();
   hr = locals.config->SetMediaFormat(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, HEADER_RTP, format.data());
   if (FAILED(hr)) return hr;
-  hr = locals.config->SetGroup(group, htons(vqscw::kPreviewPort));
+  hr = locals.config->SetGroup(group, htons(kStreamPort));
   if (FAILED(hr)) return hr;
   hr = locals.config->SetInterfaceAddress(interface_address);
   if (FAILED(hr)) return hr;

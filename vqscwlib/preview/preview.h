@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "vqscw/host.h"
 #include "vqscwlib/platform/com.h"
 #include "vqscwlib/preview/receiver_health.h"
 
@@ -63,8 +64,6 @@ HRESULT PreviewGetStatistics(uint32_t* elapsed_ms, uint32_t* packets);
 HRESULT PreviewGetHealth(ReceiverHealth* health);
 
 namespace vqscw {
-
-constexpr uint16_t kPreviewPort = 5004;
 
 // The multicast group, in network byte order, that carries `channel`: 239.192.0.0 with the
 // channel number OR-ed onto it (channel 300 is 239.192.1.44).

@@ -110,8 +110,8 @@ TEST_F(PreviewTest, SecondStartReplacesTheFirstWithoutReportingItsStop) {
   EXPECT_EQ(first.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(second.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   // Only the second channel is heard now.
-  LoopbackSender old_channel(vqscw::PreviewGroup(0x7F02), vqscw::kPreviewPort);
-  LoopbackSender new_channel(vqscw::PreviewGroup(0x7F03), vqscw::kPreviewPort);
+  LoopbackSender old_channel(vqscw::PreviewGroup(0x7F02), kStreamPort);
+  LoopbackSender new_channel(vqscw::PreviewGroup(0x7F03), kStreamPort);
   ASSERT_TRUE(old_channel.Send(RtpDatagram(288)));
   ASSERT_TRUE(new_channel.Send(RtpDatagram(288)));
   ASSERT_TRUE(WaitForPackets(1));
@@ -123,7 +123,7 @@ TEST_F(PreviewTest, SecondStartReplacesTheFirstWithoutReportingItsStop) {
 
 TEST_F(PreviewTest, StatisticsGiveThePlayingTimeOfThePayloadReceived) {
   ASSERT_EQ(PreviewStart(0x7F04, nullptr, nullptr, kLoopback), S_OK);
-  LoopbackSender sender(vqscw::PreviewGroup(0x7F04), vqscw::kPreviewPort);
+  LoopbackSender sender(vqscw::PreviewGroup(0x7F04), kStreamPort);
   for (int i = 0; i < 80; ++i) {  // 80 x 7200 = 576000 payload bytes, two seconds of audio
     ASSERT_TRUE(sender.Send(RtpDatagram(7200)));
     // Ten at a time, each ten counted before the next are sent: the socket's buffer never
@@ -185,7 +185,7 @@ class DriverAddressTest : public PreviewTest {
   }
   // Whether a datagram sent to the channel over loopback is counted.
   bool HearsLoopback(uint32_t channel) {
-    LoopbackSender sender(vqscw::PreviewGroup(channel), vqscw::kPreviewPort);
+    LoopbackSender sender(vqscw::PreviewGroup(channel), kStreamPort);
     return sender.Send(RtpDatagram(288)) && WaitForPackets(1);
   }
 };

@@ -1,5 +1,7 @@
 #include "vqscwlib/preview/stream_description.h"
 
+#include "vqscw/host.h"
+
 #include <arpa/inet.h>
 
 #include <cstring>
@@ -141,7 +143,7 @@ void ScanMedia(Scanner* scan, StreamDescription* description) {
 StreamDescription ScanStreamDescription(const uint8_t* data, size_t size) {
   StreamDescription description{};
   description.group = htonl(kDefaultGroup);
-  description.port = StreamDescription::kDefaultPort;
+  description.port = kStreamPort;
   description.headerMode = HEADER_NONE;
   if (data == nullptr) return description;
 

@@ -12,8 +12,6 @@
 #include "vqscwlib/preview/media_types.h"
 
 struct StreamDescription {
-  static constexpr uint16_t kDefaultPort = 5004;
-
   uint32_t group;  // network byte order; 239.128.128.128 unless a "c=" line says otherwise
   uint16_t port;   // host order
   PayloadHeaderMode headerMode;

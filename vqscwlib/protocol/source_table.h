@@ -41,8 +41,7 @@ class TerminalDirectory {
 // tests, the port the request for a full advertisement goes to.
 int RegisterAdvertisement(SpyTerminal** table, const CMessage& advertisement,
                           CMessageEndpoint* requester, RegisterCallback callback, void* user,
-                          TerminalDirectory* directory,
-                          uint16_t request_port = kAdvertisementRequestPort);
+                          TerminalDirectory* directory, uint16_t request_port = kTerminalPort);
 int CollectExpiredTerminals(SpyTerminal** table, TerminalDirectory* directory);
 
 }  // namespace vqscw

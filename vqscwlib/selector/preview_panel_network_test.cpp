@@ -40,7 +40,7 @@ void PreviewPanelNetworkTest::faultyStreamsCountsReachTheStatusTooltip() {
   SelectorState state;
   state.local_address = kLoopback;
   SourceSpy* handle = nullptr;
-  spy.Open(&handle, state.local_address, kSelectorSpyPort);
+  spy.Open(&handle, state.local_address, kTerminalPort);
   state.spy = handle;
   // No preview given: the dialog previews with the library's own.
   auto dialog = std::make_unique<SelectorDialog>(
@@ -56,7 +56,7 @@ void PreviewPanelNetworkTest::faultyStreamsCountsReachTheStatusTooltip() {
   QTest::mouseClick(preview, Qt::LeftButton);
   QCOMPARE(preview->text(), QString("Stop"));
 
-  testing::ImpairedRtpSender sender(PreviewGroup(kChannel), kPreviewPort);
+  testing::ImpairedRtpSender sender(PreviewGroup(kChannel), kStreamPort);
   QCOMPARE(sender.Send(kPackets, testing::SpreadImpairments(kPackets, 30, 20, 10)), 2990);
   ReceiverHealth health{};
   QTRY_VERIFY_WITH_TIMEOUT(PreviewGetHealth(&health) == S_OK && health.packets >= 2990, kWaitMs);

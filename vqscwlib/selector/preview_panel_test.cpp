@@ -45,7 +45,7 @@ class Harness {
     state.preview_volume = ReadSettings().preview_volume;
     for (int channel : channels) spy.Hear(channel, "Channel " + std::to_string(channel));
     SourceSpy* handle = nullptr;
-    spy.Open(&handle, state.local_address, kSelectorSpyPort);
+    spy.Open(&handle, state.local_address, kTerminalPort);
     state.spy = handle;
     dialog = std::make_unique<SelectorDialog>(
         &state,

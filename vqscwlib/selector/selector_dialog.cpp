@@ -664,7 +664,7 @@ void SelectorDialog::chooseCard(uint32_t address) {
 
 void SelectorDialog::openOwnSpy() {
   SourceSpy* spy = nullptr;
-  if (spy_api_->Open(&spy, state_->local_address, kSelectorSpyPort) != SPY_OK) return;
+  if (spy_api_->Open(&spy, state_->local_address, kTerminalPort) != SPY_OK) return;
   state_->spy = spy;
   state_->spy_lent = false;
   const std::string& access_list = state_->options.access_list;

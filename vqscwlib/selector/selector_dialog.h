@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "vqscw/host.h"
 #include "vqscwlib/selector/card_selection.h"
 #include "vqscwlib/selector/dialog_template.h"
 #include "vqscwlib/selector/selector_state.h"
@@ -45,9 +46,6 @@ struct SelectorEnvironment {
   CardSource cards;                   // empty: the machine's network cards
   PreviewApi* preview_api = nullptr;  // null: the library's preview
 };
-
-// The port every spy of the dialog listens on.
-constexpr uint16_t kSelectorSpyPort = 4001;
 
 // Texts of the dialog.
 constexpr char kAccessListFailedCaption[] = "Access list load failed";

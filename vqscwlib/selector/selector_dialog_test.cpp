@@ -100,7 +100,7 @@ class Harness {
 
   void Open() {
     SourceSpy* handle = nullptr;
-    spy.Open(&handle, state.local_address, kSelectorSpyPort);
+    spy.Open(&handle, state.local_address, kTerminalPort);
     state.spy = handle;
     dialog = std::make_unique<SelectorDialog>(&state, Environment());
     dialog->show();

@@ -41,7 +41,7 @@ struct LiveDialog {
   bool Open() {
     state.local_address = kLoopback;
     SourceSpy* spy = nullptr;
-    if (LibrarySpyApi().Open(&spy, kLoopback, kSelectorSpyPort) != SPY_OK) return false;
+    if (LibrarySpyApi().Open(&spy, kLoopback, kTerminalPort) != SPY_OK) return false;
     state.spy = spy;
     dialog = std::make_unique<SelectorDialog>(&state, SelectorEnvironment{});
     dialog->show();

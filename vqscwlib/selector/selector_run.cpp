@@ -46,7 +46,7 @@ int RunSelector(QWidget* parent, SelectorSelection* selection, const SelectorOpt
     state.local_address = card.address;
 
     SourceSpy* spy = nullptr;
-    const uint32_t code = spy_api.Open(&spy, state.local_address, kSelectorSpyPort);
+    const uint32_t code = spy_api.Open(&spy, state.local_address, kTerminalPort);
     if (code != SPY_OK) {
       std::fprintf(stderr, "vqscwSourceSpyOpen failed (err=%lu)\n",
                    static_cast<unsigned long>(code));

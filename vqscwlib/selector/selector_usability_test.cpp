@@ -70,7 +70,7 @@ class Harness {
   void Open(bool spy_opens = true) {
     if (spy_opens) {
       SourceSpy* handle = nullptr;
-      spy.Open(&handle, state.local_address, kSelectorSpyPort);
+      spy.Open(&handle, state.local_address, kTerminalPort);
       state.spy = handle;
     }
     dialog = std::make_unique<SelectorDialog>(

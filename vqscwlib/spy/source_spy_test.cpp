@@ -87,11 +87,10 @@ class LoopbackTerminal {
     const uint32_t host =
         0x7F000000u | std::uniform_int_distribution<uint32_t>(2, 0xFFFFFE)(random);
     in_addr address{htonl(host)};
-    requests_ = std::make_unique<vqscw::testing::ScriptedPeer>(inet_ntoa(address),
-                                                               kAdvertisementRequestPort);
+    requests_ = std::make_unique<vqscw::testing::ScriptedPeer>(inet_ntoa(address), kTerminalPort);
     description = {4242, address.s_addr, 1, 5, "Stage Box"};
   }
-  bool ready() const { return requests_->Address().Port() == kAdvertisementRequestPort; }
+  bool ready() const { return requests_->Address().Port() == kTerminalPort; }
   void Send(const CMessage& message) {
     advertiser_.Send(NetAddress(0xEFC0FF03u, group_port_),
                      vqscw::testing::DatagramFrame(message, ++sequence_));

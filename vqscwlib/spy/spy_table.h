@@ -80,7 +80,7 @@ class SpyTable final : private TerminalDirectory {
   // No record's expiry lies before earliest_ (when has_earliest_).
   bool has_earliest_ = false;
   uint32_t earliest_ = 0;
-  uint16_t request_port_ = kAdvertisementRequestPort;
+  uint16_t request_port_ = kTerminalPort;
   RemovalHook removal_hook_ = nullptr;
   void* removal_user_ = nullptr;
   bool collecting_ = false;  // set during GarbageCollect: removals then are expiries
