@@ -20,6 +20,7 @@
 namespace vqscw {
 namespace {
 
+using test::BoundPort;
 using test::FreeUdpPort;
 
 // Addresses and ports in network order, as the socket takes them.
@@ -34,13 +35,6 @@ sockaddr_in At(uint32_t address, uint16_t host_port) {
   result.sin_port = htons(host_port);
   result.sin_addr.s_addr = address;
   return result;
-}
-
-uint16_t LocalPort(const DatagramSocket& socket) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  getsockname(socket.Handle(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
 }
 
 // A sender bound to loopback, so that its multicast leaves through lo.
@@ -74,7 +68,7 @@ struct Bound {
     EXPECT_EQ(socket.Open(), 0);
     EXPECT_EQ(socket.Bind(At(kLoopback, 0)), 0);
   }
-  uint16_t port() const { return LocalPort(socket); }
+  uint16_t port() const { return BoundPort(socket.Handle()); }
 };
 
 TEST(DatagramSocketTest, BindsTheSystemRefusesLeaveTheSocketClosed) {
@@ -96,7 +90,7 @@ TEST(DatagramSocketTest, BindsTheSystemRefusesLeaveTheSocketClosed) {
   ASSERT_EQ(holder.BindExclusive(At(kLoopback, 0)), 0);
   DatagramSocket second;
   ASSERT_EQ(second.Open(), 0);
-  EXPECT_EQ(second.BindExclusive(At(kLoopback, LocalPort(holder))), -1);
+  EXPECT_EQ(second.BindExclusive(At(kLoopback, BoundPort(holder.Handle()))), -1);
   EXPECT_EQ(second.LastError(), EADDRINUSE);
   EXPECT_TRUE(second.IsOpen());
   EXPECT_EQ(second.WaitReadable(0), 0);
@@ -118,7 +112,7 @@ TEST(DatagramSocketTest, ReceiveSeesTheRealLengthOfALongDatagram) {
   ASSERT_EQ(receiver.socket.WaitReadable(1000), 1);  // the long one was consumed
   EXPECT_EQ(receiver.socket.ReceiveFrom(small, sizeof small, &source), 8);
   EXPECT_EQ(source.sin_addr.s_addr, kLoopback);
-  EXPECT_EQ(ntohs(source.sin_port), LocalPort(sender.socket));
+  EXPECT_EQ(ntohs(source.sin_port), BoundPort(sender.socket.Handle()));
 }
 
 TEST(DatagramSocketTest, WaitOnAClosedSocketFails) {

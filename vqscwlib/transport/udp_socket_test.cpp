@@ -12,19 +12,13 @@
 
 namespace {
 
+using vqscw::test::BoundPort;
 using vqscw::test::FreeUdpPort;
 
 constexpr uint32_t kLoopback = 0x7F000001;  // host order
 // A group of the tests' own, joined on loopback only.
 const uint32_t kTestGroup = inet_addr("239.255.42.17");
 const uint32_t kLoopbackInterface = inet_addr("127.0.0.1");
-
-uint16_t LocalPort(const CUdpSocket& socket) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  getsockname(socket.Handle(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
 
 // A sender bound to loopback, so that its multicast leaves through lo.
 struct Sender {
@@ -75,8 +69,8 @@ TEST(UdpSocketTest, ReceiveSeesTheRealLengthOfALongDatagram) {
   Sender sender;
   uint8_t data[100];
   std::memset(data, 0xAB, sizeof data);
-  ASSERT_EQ(sender.Send(kLoopback, LocalPort(receiver), data, sizeof data), 100);
-  ASSERT_EQ(sender.Send(kLoopback, LocalPort(receiver), data, 8), 8);
+  ASSERT_EQ(sender.Send(kLoopback, BoundPort(receiver.Handle()), data, sizeof data), 100);
+  ASSERT_EQ(sender.Send(kLoopback, BoundPort(receiver.Handle()), data, 8), 8);
 
   uint8_t small[8];
   CSockAddr source;
@@ -86,7 +80,7 @@ TEST(UdpSocketTest, ReceiveSeesTheRealLengthOfALongDatagram) {
   ASSERT_EQ(receiver.WaitReadable(1000), 1);  // the long one was consumed
   EXPECT_EQ(receiver.ReceiveFrom(&source, small, sizeof small), 8);
   EXPECT_EQ(source.Address(), kLoopback);
-  EXPECT_EQ(source.Port(), LocalPort(sender.socket));
+  EXPECT_EQ(source.Port(), BoundPort(sender.socket.Handle()));
 }
 
 // The card as text, with the port after its colon; senders come back as socket addresses.
@@ -96,14 +90,14 @@ TEST(UdpSocketTest, GroupListenerTakesItsCardAsTextAndAnswersSenders) {
   ASSERT_EQ(listener.Create(), 0);
   const std::string card = "127.0.0.2:" + std::to_string(port);
   ASSERT_EQ(listener.BindGroupListener(1, card.c_str()), 0);
-  ASSERT_EQ(LocalPort(listener), port);
+  ASSERT_EQ(BoundPort(listener.Handle()), port);
   ASSERT_EQ(listener.JoinGroup(kTestGroup, kLoopbackInterface), 0);
   Sender sender;
   ASSERT_EQ(sender.SendGroup(port, "hello group"), 11);
   CSockAddr source;
   EXPECT_EQ(ReceiveText(listener, 1000, &source), "hello group");
   EXPECT_EQ(source.Address(), kLoopback);
-  EXPECT_EQ(source.Port(), LocalPort(sender.socket));
+  EXPECT_EQ(source.Port(), BoundPort(sender.socket.Handle()));
 
   ASSERT_EQ(listener.SendTo(source, "reply", 5), 5);
   CSockAddr reply_source;
