@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <thread>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
-#include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/buffer_pool.h"
 #include "vqscwlib/preview/datagram_batch.h"
 

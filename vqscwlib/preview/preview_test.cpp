@@ -13,8 +13,8 @@
 
 #include "tests/support/wav_audio.h"
 #include "vqscwlib/platform/registry.h"
+#include "vqscwlib/platform/sound_driver.h"
 #include "vqscwlib/preview/preview_test_support.h"
-#include "vqscwlib/selector/settings.h"
 
 namespace {
 

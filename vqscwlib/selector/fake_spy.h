@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/selector/spy_api.h"
 
 namespace vqscw {

@@ -170,7 +170,7 @@ void SelectorNetworkTest::refreshWhileTheNetworkFloodsNeverBlocks() {
                         std::chrono::steady_clock::now() < deadline;
          ++round) {
       for (LocalTerminal& terminal : terminals) {
-        adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
+        adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertisementFull);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
       }
     }

@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/transport/net_address.h"
 #include "vqscwlib/transport/udp_socket.h"
 
