@@ -38,9 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/protocol/advertise.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vqscwlib/protocol/protocol_testing.h"
+#include "tests/support/protocol_helpers.h"
 
 namespace {
 

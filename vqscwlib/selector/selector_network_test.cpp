@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/qtest_main.h"
 #include "tests/support/wav_audio.h"
-#include "tools/testing/child_process.h"
 #include "vqscwlib/host.h"
 #include "vqscwlib/selector/channel_list.h"
 #include "vqscwlib/selector/level_meter.h"

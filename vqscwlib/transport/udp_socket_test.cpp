@@ -13,7 +13,7 @@
 
 namespace {
 
-using vqscw::test::FreeUdpPort;
+using vqscw::testing::FreeUdpPort;
 
 constexpr uint32_t kLoopback = 0x7F000001;  // host order
 // A group of the tests' own, joined on loopback only.
@@ -133,7 +133,7 @@ TEST(GroupListenerTest, DropsUnicastForOtherAddressesAndAnswersFromTheCard) {
 // Two cards in a namespace of the test's own: each listener hears the group only from its card,
 // although both joined the same group on the same port. Runs in a child process.
 void ListenOnTwoCards() {
-  CHILD_CHECK(vqscw::test::EnterFreshNetNamespace({
+  CHILD_CHECK(vqscw::testing::EnterFreshNetNamespace({
       "ip link add gla type veth peer name glb",
       "ip addr add 10.71.0.1/24 dev gla",
       "ip addr add 10.72.0.1/24 dev glb",
