@@ -94,7 +94,8 @@ def main():
                                         f"{result.stderr}")
                 elif result.returncode == 0:
                     failures.append(f"{layer} must not see {header}, and compiles with it")
-                elif f"{header}: No such file" not in result.stderr:
+                elif not (f"{header}: No such file" in result.stderr or  # g++
+                          f"'{header}' file not found" in result.stderr):  # clang
                     failures.append(f"{layer} including {header} fails for another reason:\n"
                                     f"{result.stderr}")
     for failure in failures:
