@@ -48,7 +48,7 @@ constexpr int kFirstChannel = 1;
 constexpr int kWarmUpSeconds = 1;
 constexpr int kLineWaitMs = 5000;
 
-uint32_t GroupOf(int channel) { return htonl(kPreviewGroupBase | static_cast<uint32_t>(channel)); }
+uint32_t GroupOf(int channel) { return htonl(PreviewGroupOf(static_cast<uint32_t>(channel))); }
 
 // CPU time of every thread of `pid`, from the scheduler's own accounting (nanoseconds).
 double ProcessCpuSeconds(pid_t pid) {

@@ -36,7 +36,7 @@ inline LocalTerminal SampleTerminal() {
 inline CMessage SampleAdvertisement(bool full) {
   const LocalTerminal terminal = SampleTerminal();
   CMessage message;
-  vqscw::BeginAdvertisement(&message, full ? kAdvertiseFull : kAdvertiseShort,
+  vqscw::BeginAdvertisement(&message, full ? kAdvertisementFull : kAdvertisementShort,
                             vqscw::TerminalFields(terminal, full));
   for (int slot = 0; full && slot < kLocalSourceSlots; ++slot) {
     if (terminal.sources[slot].psid == 0) continue;

@@ -9,10 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/allocation_counter.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/protocol/source_table.h"
-#include "vqscwlib/spy/allocation_counter.h"
 #include "vqscwlib/spy/spy_table.h"
 
 namespace {

@@ -38,9 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/protocol/advertise.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 extern char** environ;
 
@@ -171,7 +171,7 @@ std::pair<vqscw::testing::Bytes, vqscw::testing::Bytes> TerminalFrames(int index
   std::pair<vqscw::testing::Bytes, vqscw::testing::Bytes> frames;
   for (const bool full : {true, false}) {
     CMessage message;
-    vqscw::BeginAdvertisement(&message, full ? kAdvertiseFull : kAdvertiseShort,
+    vqscw::BeginAdvertisement(&message, full ? kAdvertisementFull : kAdvertisementShort,
                               vqscw::TerminalFields(terminal, full));
     if (full) {
       const CFieldList list = vqscw::SourceFields(source);

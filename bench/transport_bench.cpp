@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "bench/sample_advertisement.h"
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/transport/message_endpoint.h"
 #include "vqscwlib/transport/udp_socket.h"
 

@@ -14,7 +14,7 @@ set(VQSCW_TEST_ENV
 function(vqscw_register_test name private_network timeout labels)
   if(private_network)
     add_test(NAME ${name}
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/testing/in_private_network.sh
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/support/in_private_network.sh
                      $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})

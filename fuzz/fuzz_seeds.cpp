@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/message/tags.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/platform/registry.h"
 #include "vqscwlib/protocol/advertise.h"
 
@@ -160,7 +160,7 @@ int HowManyFit(const CMessage& head, const std::function<CFieldList(int)>& make,
 // fit `size` bytes.
 Bytes LargeAdvertisement(size_t size) {
   CMessage message;
-  vqscw::BeginAdvertisement(&message, kAdvertiseFull,
+  vqscw::BeginAdvertisement(&message, kAdvertisementFull,
                             vqscw::TerminalFields(SeedTerminal(1000), true));
   // Sources 100 to 999 have names of the same length, so each takes the same room.
   const auto make = [](int slot) { return vqscw::SourceFields(SeedSource(100 + slot)); };
@@ -174,7 +174,7 @@ Bytes LargeAdvertisement(size_t size) {
 
 Bytes ShortAdvertisement() {
   CMessage message;
-  vqscw::BeginAdvertisement(&message, kAdvertiseShort,
+  vqscw::BeginAdvertisement(&message, kAdvertisementShort,
                             vqscw::TerminalFields(SeedTerminal(2), false));
   return Encode(message);
 }
@@ -190,7 +190,8 @@ Bytes DeepAdvertisement() {
     deep = outer;
   }
   CMessage message;
-  vqscw::BeginAdvertisement(&message, kAdvertiseFull, vqscw::TerminalFields(SeedTerminal(2), true));
+  vqscw::BeginAdvertisement(&message, kAdvertisementFull,
+                            vqscw::TerminalFields(SeedTerminal(2), true));
   CFieldList source = vqscw::SourceFields(SeedSource(7));
   source.SetList(Tag("DEEP"), &deep);
   message.SetList(SourceSlotTag(1), &source);

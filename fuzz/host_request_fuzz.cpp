@@ -191,7 +191,7 @@ void CheckAnnouncement(const LocalTerminal& terminal, uint8_t advt, Owner refere
 
 // The full advertisement, as a spy hears it: every slot in use once, in groups of four.
 void CheckAdvertisement(LocalTerminal* terminal) {
-  adv_advertise(&rig->host, kAnswerGroup, rig->port, terminal, kAdvertiseFull);
+  adv_advertise(&rig->host, kAnswerGroup, rig->port, terminal, kAdvertisementFull);
   const std::vector<CMessage> answers = Answers();
   std::vector<int> in_use;
   for (int slot = 0; slot < kLocalSourceSlots; ++slot) {
@@ -206,7 +206,8 @@ void CheckAdvertisement(LocalTerminal* terminal) {
   vqscw::SpyTable table;
   std::map<uint32_t, const CFieldList*> heard;
   for (const CMessage& m : answers) {
-    Check(m.Code() == Tag("NEST") && m.GetU8(Tag("ADVT")) == kAdvertiseFull, "advertisement head");
+    Check(m.Code() == Tag("NEST") && m.GetU8(Tag("ADVT")) == kAdvertisementFull,
+          "advertisement head");
     const CFieldList* term = m.GetList(Tag("TERM"));
     Check(term != nullptr && term->GetU16(Tag("HWID")) == terminal->hwid &&
               term->GetU32(Tag("INIP")) == terminal->inip &&
@@ -371,7 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result == 1) {
       const Owner reference =
           message.TypeOf(TAG_REFI) == FIELD_U64 ? AsOwner(message.GetU64(TAG_REFI)) : Owner{0, 0};
-      CheckAnnouncement(terminal, kAdvertiseFull, reference);
+      CheckAnnouncement(terminal, kAdvertisementFull, reference);
     }
     if (channel != 0) CheckAdvertisement(&terminal);
   }

@@ -45,10 +45,10 @@
 #include <utility>
 #include <vector>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/message/tags.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/preview/stream_description.h"
 #include "vqscwlib/protocol/advertise.h"
@@ -196,7 +196,7 @@ void Settle(Run* run) {
   marker.hwid = kMarkerHwid;
   marker.advv = kMarkerAdvvBase + ++run->marker_advv;
   CMessage message;
-  vqscw::BeginAdvertisement(&message, kAdvertiseFull, vqscw::TerminalFields(marker, true));
+  vqscw::BeginAdvertisement(&message, kAdvertisementFull, vqscw::TerminalFields(marker, true));
   Check(rig->marker.SendMessage(NetAddress(kLoopback, run->port), &message, KIND_DATAGRAM),
         "marker send");
   struct Wait {
@@ -323,7 +323,7 @@ void CheckSdpFiles(Run* run) {
                   "a line end inside an SDP line");
             const StreamDescription d =
                 ScanStreamDescription(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-            Check(d.group == htonl(kStreamGroupBase | s.fsid), "SDP group");
+            Check(d.group == htonl(StreamGroupOf(s.fsid)), "SDP group");
             Check(d.port == kStreamPort && d.headerMode == HEADER_RTP, "SDP port or header");
             Check(d.formatSet && d.subType == MEDIASUBTYPE_PCM, "SDP encoding");
             const uint16_t bits = static_cast<uint16_t>(d.format[14] | d.format[15] << 8);

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <optional>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/transport/message_endpoint.h"
 #include "vqscwlib/transport/udp_socket.h"

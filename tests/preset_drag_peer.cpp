@@ -28,11 +28,12 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/fake_spy.h"
 #include "vqscwlib/selector/channel_list.h"
-#include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/selector_dialog.h"
 
 using namespace vqscw;
+using namespace vqscw::testing;
 
 namespace {
 

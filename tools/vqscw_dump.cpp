@@ -36,7 +36,7 @@ CMessage SampleAdvertisement() {
   terminal.sourceCount = kSampleSources;
   std::strcpy(terminal.name, "Studio A");
   CMessage message;
-  vqscw::BeginAdvertisement(&message, kAdvertiseFull, vqscw::TerminalFields(terminal, true));
+  vqscw::BeginAdvertisement(&message, kAdvertisementFull, vqscw::TerminalFields(terminal, true));
   for (int slot = 1; slot <= kSampleSources; ++slot) {
     LocalSource& source = terminal.sources[slot - 1];
     source.psid = 256 + static_cast<uint32_t>(slot);

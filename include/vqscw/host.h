@@ -1,7 +1,7 @@
 // The interface a host program uses to take part in the network as a terminal of its own or as
 // a listener: its terminal record (LocalTerminal), advertising, allocation control, a source
-// table of its own with SDP files, and the network's numbers. Messages and endpoints are in
-// message.h and endpoint.h, the library's own listener in spy.h, the selector dialog in
+// table of its own with SDP files. The network's numbers are in network.h, messages and endpoints
+// in message.h and endpoint.h, the library's own listener in spy.h, the selector dialog in
 // selector.h. Everything declared here is exported from libvqscwlib.so; a host links that library
 // and nothing else of this project.
 //
@@ -16,13 +16,7 @@
 #include "vqscw/endpoint.h"
 #include "vqscw/export.h"
 #include "vqscw/message.h"
-
-// --- The network's numbers. Addresses in host order (first octet in the most significant byte).
-
-// The advertisement group and port every terminal sends to, and the port requests reach a
-// terminal at.
-constexpr uint32_t kAdvertisementGroup = 0xEFC0FF03;  // 239.192.255.3
-constexpr uint16_t kTerminalPort = 4001;
+#include "vqscw/network.h"
 
 // --- LocalTerminal and LocalSource: a host program's description of its own terminal and its 16
 // source slots, the record that advertising and allocation control work on.
@@ -75,9 +69,6 @@ struct LocalTerminal {
 // --- Advertising: a host program announces its own terminal and sources, and recognises requests
 // for its full advertisement.
 
-// "ADVT" values: the full advertisement, and the short one that only keeps a terminal alive.
-constexpr int kAdvertiseFull = 1;
-constexpr int kAdvertiseShort = 2;
 // A full advertisement carries at most this many sources a message; more take more messages.
 constexpr int kSourcesPerAdvertisement = 4;
 
@@ -163,10 +154,6 @@ constexpr int kSourceNameLength = 16;
 // A terminal is dropped when nothing has been heard from it for this long.
 constexpr uint32_t kTerminalLifetimeMs = 30000;
 
-// Advertisement types ("ADVT").
-constexpr uint8_t kAdvertisementFull = 1;
-constexpr uint8_t kAdvertisementShort = 2;
-
 // The most source slots a record gets, whatever "NUMS" says: source tags are "S" and three
 // digits, so no terminal can fill more.
 constexpr uint16_t kMaxSourceSlots = 1000;
@@ -226,13 +213,6 @@ VQSCW_EXPORT int advspy_GarbageCollect(SpyTerminal** table);
 // --- SDP files: a Session Description Protocol text (RFC 4566) for one heard source, naming its
 // stream's multicast group and RTP port, its encoding, and the terminal and source it comes from.
 
-// Every source streams to this UDP port.
-constexpr uint16_t kStreamPort = 5004;
-// A stream's group is this (239.128.0.0, host order) OR its stream id.
-constexpr uint32_t kStreamGroupBase = 0xEF800000u;
-// A channel's group, the one a previewing selector joins, is this (239.192.0.0, host order) OR the
-// channel number; its stream comes to kStreamPort there too.
-constexpr uint32_t kPreviewGroupBase = 0xEFC00000u;
 // The characters "/%05d.sdp" add to the directory.
 constexpr int kSdpFileNameLength = 10;
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace vqscw::test {
+namespace vqscw::testing {
 
 // A UDP port that nothing on this host is bound to, never the same one twice in a process. It is
 // taken from below the system's ephemeral range, so no socket bound to port 0 (by this test or by
@@ -94,6 +94,6 @@ inline bool EnterFreshNetNamespace(const std::vector<std::string>& commands) {
     }                                                                                    \
   } while (0)
 
-}  // namespace vqscw::test
+}  // namespace vqscw::testing
 
 #endif  // TESTS_SUPPORT_NET_NAMESPACE_H_

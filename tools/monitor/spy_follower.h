@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 
 struct SourceSpy;
 struct SourceInfo;

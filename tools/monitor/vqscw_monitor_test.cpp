@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/testing/child_process.h"
-#include "tools/testing/impaired_rtp_sender.h"
+#include "tests/support/child_process.h"
+#include "tests/support/impaired_rtp_sender.h"
 #include "vqscwlib/preview/preview.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/testing/child_process.h"
-#include "tools/testing/scratch_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scratch_folder.h"
 #include "vqscw/host.h"
 #include "vqscwlib/spy/source_spy.h"
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/source_table_helpers.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/protocol/source_table.h"
-#include "vqscwlib/protocol/source_table_testing.h"
 #include "vqscwlib/spy/source_spy.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace vqscw::tools {
 namespace {

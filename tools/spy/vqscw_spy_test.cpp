@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/testing/child_process.h"
-#include "tools/testing/multicast_receiver.h"
-#include "tools/testing/scratch_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/support/multicast_receiver.h"
+#include "tests/support/scratch_folder.h"
 #include "vqscwlib/host.h"
 #include "vqscwlib/message/frame.h"
 

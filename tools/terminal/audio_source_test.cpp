@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/testing/scratch_folder.h"
-#include "tools/testing/tones.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/tones.h"
 
 namespace vqscw::tools {
 namespace {

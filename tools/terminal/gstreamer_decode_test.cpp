@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/testing/child_process.h"
-#include "tools/testing/scratch_folder.h"
-#include "tools/testing/tones.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/tones.h"
 
 namespace {
 

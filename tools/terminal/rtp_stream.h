@@ -24,11 +24,6 @@ constexpr uint8_t kPayloadTypeL24 = 96;
 constexpr uint8_t kPayloadTypeL16 = 97;
 constexpr size_t kMaxRtpPacketBytes = kRtpHeaderBytes + kFramesPerPacket * kChannels * 3;
 
-// The group a previewing selector joins for a channel, and the group an SDP file names for a
-// stream id; host order (first octet in the most significant byte).
-constexpr uint32_t PreviewGroup(uint32_t channel) { return kPreviewGroupBase | channel; }
-constexpr uint32_t StreamGroup(uint32_t stream_id) { return kStreamGroupBase | stream_id; }
-
 struct RtpHeader {
   uint8_t payload_type = kPayloadTypeL24;
   bool marker = false;

@@ -107,8 +107,8 @@ void PrintTerminal(const LocalTerminal& terminal, const Card& card,
       audio = options.wav.empty()
                   ? std::to_string(static_cast<int>(vqscw::tools::ToneFrequency(slot))) + " Hz"
                   : options.wav;
-      audio += " to " + HostOrderText(vqscw::tools::PreviewGroup(source.psid)) + ":5004 and " +
-               HostOrderText(vqscw::tools::StreamGroup(source.fsid)) + ":5004";
+      audio += " to " + HostOrderText(PreviewGroupOf(source.psid)) + ":5004 and " +
+               HostOrderText(StreamGroupOf(source.fsid)) + ":5004";
     }
     std::printf("  S%03zu channel %u \"%s\" stream %u type %u: %s\n", slot + 1, source.psid,
                 source.name, source.fsid, source.fast, audio.c_str());
@@ -123,8 +123,8 @@ bool StartStreams(const TerminalOptions& options, const LocalTerminal& terminal,
   for (size_t slot = 0; slot < options.sources.size(); ++slot) {
     const LocalSource& source = terminal.sources[slot];
     vqscw::tools::StreamSetup setup;
-    setup.preview_group = vqscw::tools::PreviewGroup(source.psid);
-    setup.stream_group = vqscw::tools::StreamGroup(source.fsid);
+    setup.preview_group = PreviewGroupOf(source.psid);
+    setup.stream_group = StreamGroupOf(source.fsid);
     setup.l16_to_stream_group = source.fast == vqscw::tools::kStreamTypeL16;
     if (file_audio != nullptr) {
       setup.audio = std::make_unique<vqscw::tools::FileSource>(file_audio);
@@ -143,7 +143,7 @@ void Answer(CMessage* message, LocalTerminal* terminal, CMessageEndpoint* sender
   const std::string from = HostOrderText(message->SourceAddress());
   if (adv_Request(message, terminal) != 0) {
     std::printf("full advertisement asked for by %s\n", from.c_str());
-    adv_advertise(sender, kAdvertisementGroup, kTerminalPort, terminal, kAdvertiseFull);
+    adv_advertise(sender, kAdvertisementGroup, kTerminalPort, terminal, kAdvertisementFull);
   }
   if (sac_Request(message, terminal) != 0) {
     const uint64_t reference = message->GetU64(TAG_REFI);
@@ -197,14 +197,14 @@ int Run(const TerminalOptions& options) {
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point end = start + std::chrono::seconds(options.seconds);
-  adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
+  adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertisementFull);
   Clock::time_point next_short = start;
   CMessage message;
   while (!vqscw::tools::StopRequested()) {
     Clock::time_point now = Clock::now();
     if (options.seconds != 0 && now >= end) break;
     if (now >= next_short) {
-      adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseShort);
+      adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertisementShort);
       if (sac_GarbageCollect(&terminal) != 0) {
         sac_Announce(&sender, kAdvertisementGroup, kTerminalPort, &terminal,
                      kAllocationAnnouncement, 0, 0);

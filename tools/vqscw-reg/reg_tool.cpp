@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/common/command_line.h"
+#include "vqscwlib/platform/sound_driver.h"
 
 namespace vqscw {
 
@@ -41,9 +42,6 @@ constexpr char kFooter[] =
     " ${XDG_CONFIG_HOME:-$HOME/.config}/vqscw/registry.db.\n"
     "Exit status: 0 done; 1 key or value not found; 2 bad command line, type or data, or a --file "
     "in a folder that does not exist; 3 registry file damaged or unreadable, or the write failed.";
-
-// The value that holds an interface address as text.
-constexpr char kAddressValue[] = "INIP";
 
 // What the command line asks for.
 struct Command {
@@ -449,7 +447,8 @@ int RunRegTool(std::span<const std::string> args, std::ostream& out, std::ostrea
   if (!ParseRegData(type, command.data, &bytes, &error)) {
     return BadInput(err, "bad data '" + command.data + "': " + error);
   }
-  if (type == REG_SZ && SameName(*command.value, kAddressValue) && !IsDottedAddress(command.data)) {
+  if (type == REG_SZ && SameName(*command.value, kDriverAddressValue) &&
+      !IsDottedAddress(command.data)) {
     return BadInput(err, "bad data '" + command.data +
                              "': INIP must be a dotted IPv4 address, such as 10.1.2.3");
   }

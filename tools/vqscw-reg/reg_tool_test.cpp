@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "vqscwlib/platform/sound_driver.h"
 #include "vqscwlib/selector/settings.h"
 
 namespace vqscw {

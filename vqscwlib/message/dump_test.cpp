@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_helpers.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/message/message_testing.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/field_list.h"
-#include "vqscwlib/platform/byte_order.h"
 
 using vqscw::LoadBE16;
 using vqscw::LoadBE32;

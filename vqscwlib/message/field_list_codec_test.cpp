@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/message_helpers.h"
 #include "vqscwlib/message/field_list.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/message/message_testing.h"
 #include "vqscwlib/message/tags.h"
 
 namespace {

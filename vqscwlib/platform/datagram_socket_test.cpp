@@ -20,8 +20,8 @@
 namespace vqscw {
 namespace {
 
-using test::BoundPort;
-using test::FreeUdpPort;
+using testing::BoundPort;
+using testing::FreeUdpPort;
 
 // Addresses and ports in network order, as the socket takes them.
 const uint32_t kLoopback = inet_addr("127.0.0.1");
@@ -164,7 +164,7 @@ TEST(GroupListenerTest, DropsUnicastForOtherAddressesAndAnswersFromTheCard) {
 // Two cards in a namespace of the test's own: each listener hears the group only from its card,
 // although both joined the same group on the same port. Runs in a child process.
 void ListenOnTwoCards() {
-  CHILD_CHECK(test::EnterFreshNetNamespace({
+  CHILD_CHECK(testing::EnterFreshNetNamespace({
       "ip link add gla type veth peer name glb",
       "ip addr add 10.71.0.1/24 dev gla",
       "ip addr add 10.72.0.1/24 dev glb",

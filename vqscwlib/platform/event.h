@@ -6,7 +6,7 @@
 #ifndef VQSCWLIB_PLATFORM_EVENT_H_
 #define VQSCWLIB_PLATFORM_EVENT_H_
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 
 namespace vqscw {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <new>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 
 namespace vqscw {
 namespace {

@@ -42,7 +42,7 @@ TEST(NetInterfacesTest, FirstNonLoopbackAddressSkipsLoopbackAndKeepsTheSystemOrd
 // In a namespace of its own: an interface with an alias, a labelled address and a second
 // interface. Runs in a child process.
 void ListInterfacesOfAFreshNamespace() {
-  CHILD_CHECK(test::EnterFreshNetNamespace({
+  CHILD_CHECK(testing::EnterFreshNetNamespace({
       "ip link add nia type veth peer name nib",
       "ip link set nia alias 'Studio LAN'",
       "ip addr add 10.61.0.1/24 dev nia",

@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/registry.h"
-#include "vqscwlib/platform/thread_annotations.h"
 
 namespace vqscw::registry_internal {
 

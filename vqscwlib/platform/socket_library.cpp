@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 
 namespace vqscw {
 namespace {

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "vqscwlib/platform/wave_format.h"
+#include "vqscwlib/base/wave_format.h"
 
 namespace vqscw {
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/event.h"
-#include "vqscwlib/platform/thread_annotations.h"
 
 class CBufferPool;
 

@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 
 namespace vqscw {
 

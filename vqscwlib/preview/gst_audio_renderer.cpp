@@ -10,7 +10,7 @@
 #include <new>
 #include <string>
 
-#include "vqscwlib/platform/wave_format.h"
+#include "vqscwlib/base/wave_format.h"
 #include "vqscwlib/preview/debug_output.h"
 
 namespace vqscw {

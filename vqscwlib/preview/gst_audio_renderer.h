@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/event.h"
-#include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/media_interfaces.h"
 
 typedef struct _GstElement GstElement;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/preview_helpers.h"
 #include "tests/support/wav_audio.h"
 #include "vqscwlib/preview/preview_graph.h"
-#include "vqscwlib/preview/preview_test_support.h"
 
 namespace vqscw {
 namespace {

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 #include "vqscwlib/preview/media_types.h"
 
 struct IPin;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 
 // Stream times in 100 ns units.
 using REFERENCE_TIME = int64_t;

@@ -16,11 +16,11 @@
 #include <cstdint>
 #include <thread>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/datagram_socket.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
-#include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/buffer_pool.h"
 
 namespace vqscw {

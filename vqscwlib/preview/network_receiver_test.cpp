@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "vqscwlib/preview/preview_test_support.h"
+#include "tests/support/preview_helpers.h"
 
 namespace {
 

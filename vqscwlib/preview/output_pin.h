@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "vqscwlib/platform/wave_format.h"
+#include "vqscwlib/base/wave_format.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/media_interfaces.h"
 #include "vqscwlib/preview/packet_handler.h"

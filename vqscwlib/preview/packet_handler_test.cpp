@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "vqscwlib/preview/preview_test_support.h"
+#include "tests/support/preview_helpers.h"
 
 namespace vqscw {
 namespace {

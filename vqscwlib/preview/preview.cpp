@@ -3,11 +3,11 @@
 #include <arpa/inet.h>
 #include <gst/gst.h>
 
+#include "vqscwlib/platform/sound_driver.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/media_interfaces.h"
 #include "vqscwlib/preview/preview_graph.h"
 #include "vqscwlib/preview/receiver_interfaces.h"
-#include "vqscwlib/selector/settings.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ HRESULT BuildAndRun(uint32_t group, uint32_t interface_address, PreviewProgressC
 
 namespace vqscw {
 
-uint32_t PreviewGroup(uint32_t channel) { return htonl(kPreviewGroupBase | channel); }
+uint32_t PreviewGroup(uint32_t channel) { return htonl(PreviewGroupOf(channel)); }
 
 uint32_t PlayingMilliseconds(uint64_t payload_bytes, uint32_t bytes_per_second) {
   if (bytes_per_second == 0) return 0;

@@ -16,8 +16,8 @@
 
 #include <cstdint>
 
-#include "vqscw/host.h"
-#include "vqscwlib/platform/com.h"
+#include "vqscw/network.h"
+#include "vqscwlib/base/com.h"
 #include "vqscwlib/preview/receiver_health.h"
 
 // Progress of PreviewStart and PreviewStop:

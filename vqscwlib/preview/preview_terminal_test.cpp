@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/child_process.h"
+#include "tests/support/preview_helpers.h"
 #include "tests/support/wav_audio.h"
-#include "tools/testing/child_process.h"
 #include "vqscwlib/preview/preview.h"
-#include "vqscwlib/preview/preview_test_support.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/preview_helpers.h"
 #include "tests/support/wav_audio.h"
 #include "vqscwlib/platform/registry.h"
-#include "vqscwlib/preview/preview_test_support.h"
-#include "vqscwlib/selector/settings.h"
+#include "vqscwlib/platform/sound_driver.h"
 
 namespace {
 

@@ -1,19 +1,20 @@
 // Lock order: the filter's lock (mu_), then the receiver's lock, then a pool's lock.
 #include "vqscwlib/preview/receiver_filter.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "vqscw/network.h"
+#include "vqscwlib/base/wave_format.h"
 #include "vqscwlib/platform/clock.h"
-#include "vqscwlib/platform/wave_format.h"
 #include "vqscwlib/preview/debug_output.h"
 
 namespace {
 
-constexpr uint32_t kMulticastFirst = 224;
-constexpr uint32_t kMulticastLast = 239;
 constexpr double kFullScale = 2130706432.0;  // 0x7F000000: a full-scale 24-bit sample, shifted
 constexpr int32_t kSilentPeak = 655360;      // 0xA0000: at or below this, the level is silence
 constexpr int32_t kSilentLevel = -10000;
@@ -21,12 +22,8 @@ constexpr uint32_t kMaxPcmBlockBytes = 1 << 20;
 constexpr uint32_t kMpegRtpClockRate = 90000;  // RTP's clock for MPEG audio
 constexpr double kMicrosecondsPerMs = 1000.0;
 
-// The first octet of an address held in network byte order.
-uint32_t FirstOctet(uint32_t address) {
-  uint8_t bytes[4];
-  std::memcpy(bytes, &address, sizeof bytes);
-  return bytes[0];
-}
+// An address held in network byte order, in host order.
+uint32_t HostOrder(uint32_t address) { return ntohl(address); }
 
 // 0.1 dB below full scale, truncated toward zero.
 int32_t LevelOf(int32_t peak) {
@@ -254,7 +251,7 @@ HRESULT CNetworkReceiverFilter::SetInterfaceAddress(uint32_t address) {
 
 HRESULT CNetworkReceiverFilter::SetInterfaceAddressLocked(uint32_t address) {
   if (state() != State_Stopped) return E_UNEXPECTED;
-  if (address != 0 && FirstOctet(address) >= kMulticastFirst) return E_INVALIDARG;
+  if (address != 0 && HostOrder(address) >= kFirstMulticastAddress) return E_INVALIDARG;
   interface_address_ = address;
   dirty_ = true;
   return S_OK;
@@ -274,8 +271,7 @@ HRESULT CNetworkReceiverFilter::SetGroup(uint32_t group, uint16_t port) {
 
 HRESULT CNetworkReceiverFilter::SetGroupLocked(uint32_t group, uint16_t port) {
   if (state() != State_Stopped) return E_UNEXPECTED;
-  const uint32_t first = FirstOctet(group);
-  if (first < kMulticastFirst || first > kMulticastLast) return E_INVALIDARG;
+  if (!IsMulticastAddress(HostOrder(group))) return E_INVALIDARG;
   group_ = group;
   port_ = port;
   dirty_ = true;

@@ -11,9 +11,9 @@
 #include <new>
 #include <string>
 
+#include "vqscwlib/platform/sound_driver.h"
 #include "vqscwlib/preview/receiver_filter.h"
 #include "vqscwlib/preview/stream_description.h"
-#include "vqscwlib/selector/settings.h"
 
 namespace {
 

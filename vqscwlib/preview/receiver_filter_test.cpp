@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/support/preview_helpers.h"
 #include "vqscwlib/platform/socket_library.h"
-#include "vqscwlib/preview/preview_test_support.h"
 
 namespace vqscw {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 
 // {58F65308-5804-4883-8AA3-7D2F759C6CC1}
 constexpr IID IID_INetworkReceiverHealth = {

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "tests/support/preview_helpers.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/preview/preview.h"
-#include "vqscwlib/preview/preview_test_support.h"
 #include "vqscwlib/preview/stream_health.h"
 
 namespace vqscw {

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/platform/event.h"
-#include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/preview/buffer_pool.h"
 #include "vqscwlib/preview/media_interfaces.h"
 

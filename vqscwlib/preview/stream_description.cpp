@@ -1,6 +1,6 @@
 #include "vqscwlib/preview/stream_description.h"
 
-#include "vqscw/host.h"
+#include "vqscw/network.h"
 
 #include <arpa/inet.h>
 

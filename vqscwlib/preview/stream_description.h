@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/media_types.h"
 

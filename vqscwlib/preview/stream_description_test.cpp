@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "vqscwlib/preview/preview_test_support.h"
+#include "tests/support/preview_helpers.h"
 
 namespace vqscw {
 namespace {

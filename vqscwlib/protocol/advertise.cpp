@@ -65,7 +65,7 @@ void adv_advertise(CMessageEndpoint* endpoint, uint32_t address, uint16_t port,
   if (terminal == nullptr) return;
   terminal->sourceCount = static_cast<uint32_t>(CountSlotsInUse(*terminal));
   const NetAddress destination(address, port);
-  const bool full = mode == kAdvertiseFull;
+  const bool full = mode == kAdvertisementFull;
   const CFieldList term = vqscw::TerminalFields(*terminal, full);
   CMessage message;
   vqscw::BeginAdvertisement(&message, mode, term);

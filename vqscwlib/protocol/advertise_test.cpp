@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vqscwlib/protocol/protocol_testing.h"
+#include "tests/support/protocol_helpers.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ class FullAdvertisementTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(FullAdvertisementTest, GroupsOfAtMostFourSourcesEachWithTheWholeTerminal) {
   LocalTerminal terminal = TerminalWithSlots(GetParam().slots);
-  const Sent sent = Advertise(&terminal, kAdvertiseFull);
+  const Sent sent = Advertise(&terminal, kAdvertisementFull);
   std::vector<std::string> tags;
   for (const Received& r : sent.messages) {
     tags.push_back(TagsOf(r.message));
@@ -82,7 +82,7 @@ TEST(AdvertiseTest, SourceCarriesEveryFieldWithFixedSizeNameAndLabelOnlyWhenSet)
   s.basm = 8, s.lpid = 9, s.stpl = 10;
   std::memcpy(s.name, "0123456789abcdef", 16);  // no terminator within the 16 bytes
   std::strcpy(s.label, "Desk");
-  const Sent sent = Advertise(&terminal, kAdvertiseFull);
+  const Sent sent = Advertise(&terminal, kAdvertisementFull);
   ASSERT_EQ(sent.messages.size(), 1u);
   const CFieldList* source = sent.messages[0].message.GetList(Tag("S002"));
   ASSERT_NE(source, nullptr);
@@ -101,7 +101,7 @@ TEST(AdvertiseTest, SourceCarriesEveryFieldWithFixedSizeNameAndLabelOnlyWhenSet)
 
 TEST(AdvertiseTest, ShortFormIsOneMessageWithTheModeAndANamelessTerminal) {
   LocalTerminal terminal = TerminalWithSlots({0, 1, 2, 3, 4, 5});
-  for (int mode : {kAdvertiseShort, 9}) {
+  for (int mode : {kAdvertisementShort, 9}) {
     const Sent sent = Advertise(&terminal, mode);
     ASSERT_EQ(sent.messages.size(), 1u);
     EXPECT_EQ(TagsOf(sent.messages[0].message), "ADVT TERM");

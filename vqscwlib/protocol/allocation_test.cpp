@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/protocol_helpers.h"
 #include "vqscwlib/platform/clock.h"
-#include "vqscwlib/protocol/protocol_testing.h"
 
 namespace {
 

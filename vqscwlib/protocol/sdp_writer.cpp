@@ -70,7 +70,7 @@ int advspy_GenerateSDP(const char* directory, const SpySource* source, char* pat
 
   const SpyTerminal& terminal = *source->terminal;
   const uint32_t inip = terminal.inip;  // first octet in the least significant byte
-  const uint32_t group = kStreamGroupBase | source->fsid;
+  const uint32_t group = StreamGroupOf(source->fsid);
   std::string text;
   text += "v=0\r\n";
   text += "o=" + LineText(terminal.name) +

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "vqscwlib/protocol/source_table_testing.h"
+#include "tests/support/source_table_helpers.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/source_table_helpers.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/platform/clock.h"
-#include "vqscwlib/protocol/source_table_testing.h"
 #include "vqscwlib/transport/message_endpoint.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace {
 

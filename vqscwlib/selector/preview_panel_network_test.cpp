@@ -8,15 +8,16 @@
 #include <memory>
 #include <optional>
 
+#include "tests/support/fake_spy.h"
+#include "tests/support/impaired_rtp_sender.h"
 #include "tests/support/qtest_main.h"
-#include "tools/testing/impaired_rtp_sender.h"
 #include "vqscwlib/preview/preview.h"
 #include "vqscwlib/selector/channel_list.h"
-#include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/preview_panel.h"
 #include "vqscwlib/selector/selector_dialog.h"
 
 using namespace vqscw;
+using namespace vqscw::testing;
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_preview.h"
+#include "tests/support/fake_spy.h"
 #include "tests/support/qtest_main.h"
 #include "vqscwlib/platform/registry.h"
 #include "vqscwlib/selector/channel_list.h"
 #include "vqscwlib/selector/control_help.h"
-#include "vqscwlib/selector/fake_preview.h"
-#include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/preset_drag.h"
 #include "vqscwlib/selector/preset_transfer.h"
@@ -28,6 +28,7 @@
 #include "vqscwlib/selector/settings.h"
 
 using namespace vqscw;
+using namespace vqscw::testing;
 
 namespace {
 

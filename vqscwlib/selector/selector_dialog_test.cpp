@@ -21,16 +21,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/fake_spy.h"
 #include "tests/support/qtest_main.h"
 #include "vqscwlib/selector/artwork.h"
 #include "vqscwlib/selector/channel_list.h"
-#include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/message_box.h"
 #include "vqscwlib/selector/selector_dialog.h"
 #include "vqscwlib/selector/selector_run.h"
 #include "vqscwlib/selector/settings.h"
 
 using namespace vqscw;
+using namespace vqscw::testing;
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/qtest_main.h"
 #include "tests/support/wav_audio.h"
-#include "tools/testing/child_process.h"
 #include "vqscwlib/host.h"
 #include "vqscwlib/selector/channel_list.h"
 #include "vqscwlib/selector/level_meter.h"
@@ -170,7 +170,7 @@ void SelectorNetworkTest::refreshWhileTheNetworkFloodsNeverBlocks() {
                         std::chrono::steady_clock::now() < deadline;
          ++round) {
       for (LocalTerminal& terminal : terminals) {
-        adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertiseFull);
+        adv_advertise(&sender, kAdvertisementGroup, kTerminalPort, &terminal, kAdvertisementFull);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
       }
     }

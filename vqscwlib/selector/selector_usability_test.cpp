@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_preview.h"
+#include "tests/support/fake_spy.h"
 #include "tests/support/qtest_main.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/selector/artwork.h"
@@ -29,14 +31,13 @@
 #include "vqscwlib/selector/channel_list.h"
 #include "vqscwlib/selector/compact_slider.h"
 #include "vqscwlib/selector/control_help.h"
-#include "vqscwlib/selector/fake_preview.h"
-#include "vqscwlib/selector/fake_spy.h"
 #include "vqscwlib/selector/level_meter.h"
 #include "vqscwlib/selector/preview_panel.h"
 #include "vqscwlib/selector/selector_dialog.h"
 #include "vqscwlib/selector/settings.h"
 
 using namespace vqscw;
+using namespace vqscw::testing;
 
 namespace {
 

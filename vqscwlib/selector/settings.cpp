@@ -1,60 +1,17 @@
 #include "vqscwlib/selector/settings.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "vqscwlib/platform/registry.h"
+#include "vqscwlib/platform/registry_values.h"
 
 namespace vqscw {
 
 namespace {
 
-constexpr char kLoopbackAddress[] = "127.0.0.1";
-constexpr size_t kDwordBytes = 4;
-
-// The text a stored text value holds: its bytes up to the first zero byte, if any.
-std::string_view TextOf(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
-
 std::string ValueName(int32_t number) { return std::to_string(number); }
-
-// Reads one value of an existing key: nullopt when the key or the value is missing, or when the
-// value is longer than `max_bytes`.
-std::optional<RegValue> ReadValue(std::string_view key_path, std::string_view name,
-                                  size_t max_bytes) {
-  RegistryKey key;
-  RegValue value;
-  if (Registry().OpenKey(key_path, &key) != RegStatus::kOk ||
-      key.Query(name, max_bytes, &value) != RegStatus::kOk) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-std::optional<uint32_t> DwordOf(const RegValue& value) {
-  if (value.type != REG_DWORD || value.data.size() != kDwordBytes) return std::nullopt;
-  uint32_t number = 0;
-  for (size_t i = 0; i < kDwordBytes; ++i) {
-    number |= static_cast<uint32_t>(static_cast<uint8_t>(value.data[i])) << (8 * i);
-  }
-  return number;
-}
-
-// An interface address stored either as a REG_DWORD of its 4 bytes in memory order, or as text.
-// A REG_DWORD of another length than 4 bytes cannot be read.
-std::optional<uint32_t> AddressOf(const RegValue& value) {
-  if (value.type == REG_DWORD) {
-    if (value.data.size() != kDwordBytes) return std::nullopt;
-    uint32_t address;
-    std::memcpy(&address, value.data.data(), kDwordBytes);
-    return address;
-  }
-  // The system's parser: bad text gives INADDR_NONE (all ones).
-  return inet_addr(std::string(TextOf(value.data)).c_str());
-}
 
 // Opens `key_path` for writing and writes one value; failures are silent.
 void WriteValue(std::string_view key_path, std::string_view name, uint32_t type,
@@ -172,12 +129,3 @@ void StorePreset(int index, int32_t channel) {
 }
 
 }  // namespace vqscw
-
-uint32_t GetDriverInterfaceAddress() {
-  using namespace vqscw;
-  std::optional<RegValue> value =
-      ReadValue(kDriverParametersKey, kDriverAddressValue, kAddressTextMaxBytes);
-  std::optional<uint32_t> address;
-  if (value) address = AddressOf(*value);
-  return address.value_or(inet_addr(kLoopbackAddress));
-}

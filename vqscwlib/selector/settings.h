@@ -1,5 +1,5 @@
 // The selector's settings store: what the selector remembers between runs, kept machine-wide in
-// the registry (vqscwlib/platform/registry.h), and the sound driver's interface address.
+// the registry (vqscwlib/platform/registry.h).
 //
 // Every operation opens its key, does its one read or write and closes the key; nothing is
 // cached, so a value changed by another process shows at the next read. All failures are silent:
@@ -24,22 +24,20 @@
 #include <string_view>
 #include <vector>
 
+#include "vqscwlib/platform/sound_driver.h"
+
 namespace vqscw {
 
 inline constexpr char kSettingsKey[] = "Software\\Orvane Systems\\Corrivo Selector\\Settings";
 inline constexpr char kChannelsKey[] = "Software\\Orvane Systems\\Corrivo Selector\\Channels";
 inline constexpr char kPresetsKey[] = "Software\\Orvane Systems\\Corrivo Selector\\Presets";
-// The sound driver's parameters: read only.
-inline constexpr char kDriverParametersKey[] =
-    "System\\CurrentControlSet\\Services\\sndport\\Parameters";
 
 inline constexpr char kLocalIpValue[] = "LocalIP";
 inline constexpr char kLocalNicValue[] = "LocalNIC";
 inline constexpr char kPreviewVolumeValue[] = "Preview Volume";
-inline constexpr char kDriverAddressValue[] = "INIP";
 
-// Longest stored address text read ("LocalIP", "INIP") and card name read ("LocalNIC").
-inline constexpr size_t kAddressTextMaxBytes = 128;
+// Longest card name read ("LocalNIC"); the longest address text read ("LocalIP") is
+// kAddressTextMaxBytes.
 inline constexpr size_t kCardNameMaxBytes = 128;
 // Longest category, in bytes; a longer stored value reads as no category.
 inline constexpr size_t kCategoryMaxBytes = 63;
@@ -101,11 +99,5 @@ void ReadPresets(std::span<int32_t, kPresetCount> presets);
 void StorePreset(int index, int32_t channel);
 
 }  // namespace vqscw
-
-// The sound driver's interface address, used as the preview's interface when no card is chosen:
-// value "INIP" of the driver's parameters key. A REG_DWORD is taken as the address's 4 bytes as
-// stored; any other value is read as text of at most 128 bytes and parsed as a dotted address
-// (bad text gives 0xFFFFFFFF). When the key or the value is missing or cannot be read: 127.0.0.1.
-uint32_t GetDriverInterfaceAddress();
 
 #endif  // VQSCWLIB_SELECTOR_SETTINGS_H_

@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/spy/source_spy.h"
 
 namespace vqscw {

@@ -17,11 +17,11 @@
 #include <thread>
 
 #include "vqscw/host.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/platform/datagram_socket.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
-#include "vqscwlib/platform/thread_annotations.h"
 #include "vqscwlib/spy/access_list.h"
 #include "vqscwlib/spy/spy_table.h"
 #include "vqscwlib/transport/message_endpoint.h"

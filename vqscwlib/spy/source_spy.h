@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "vqscw/spy.h"
-#include "vqscwlib/platform/wave_format.h"
+#include "vqscwlib/base/wave_format.h"
 
 struct SpySource;
 struct SpyTerminal;

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "tests/support/net_namespace.h"
+#include "tests/support/source_table_helpers.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/platform/clock.h"
 #include "vqscwlib/platform/socket_library.h"
-#include "vqscwlib/protocol/source_table_testing.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ class SourceSpyTest : public ::testing::Test {
   }
 
   vqscw::FakeClock clock_{100000};
-  uint16_t port_ = vqscw::test::FreeUdpPort();
+  uint16_t port_ = vqscw::testing::FreeUdpPort();
   LoopbackTerminal terminal_{port_};
   SourceSpy* spy_ = nullptr;
   Collector collector_;
@@ -368,7 +368,7 @@ TEST_F(SourceSpyTest, NoCallbackRunsAfterCloseReturnsAndTheHandleIsRefusedAfterw
 
 TEST(SourceSpyOpenTest, OpenAndItsFailures) {
   const int users = vqscw::SocketLibraryUsers();
-  const uint16_t port = vqscw::test::FreeUdpPort();
+  const uint16_t port = vqscw::testing::FreeUdpPort();
   SourceSpy* spy = nullptr;
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(vqscwSourceSpyOpen(&spy, inet_addr("192.0.2.77"), port), SPY_E_ENDPOINT);

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/allocation_counter.h"
+#include "tests/support/source_table_helpers.h"
 #include "vqscwlib/message/message.h"
 #include "vqscwlib/platform/clock.h"
-#include "vqscwlib/protocol/source_table_testing.h"
-#include "vqscwlib/spy/allocation_counter.h"
 
 namespace {
 

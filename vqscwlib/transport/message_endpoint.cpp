@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <new>
 
-#include "vqscwlib/platform/byte_order.h"
+#include "vqscw/network.h"
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/platform/clock.h"
 
 namespace {
 
-// Destinations from here up are multicast groups: any member may acknowledge.
-constexpr uint32_t kFirstMulticastAddress = 0xE0000000u;  // 224.0.0.0
 constexpr uint32_t kPercent = 100;
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "tests/support/net_namespace.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/platform/clock.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct Client : CClientEndpoint {
 
 struct Server : CServerEndpoint {
   NetAddress address;
-  Server() : address(kLoopback, vqscw::test::FreeUdpPort()) {
+  Server() : address(kLoopback, vqscw::testing::FreeUdpPort()) {
     EXPECT_TRUE(Open(true, "127.0.0.1", address.Port()));
   }
 };
@@ -131,7 +131,7 @@ TEST(AcknowledgedSendTest, IgnoresAnswersWithWrongSequenceHostPortOrShape) {
 
 TEST(AcknowledgedSendTest, AnyHostMayAnswerForAGroupFromTheGroupsPort) {
   const uint32_t group = 0xE6012A03;  // 230.1.42.3: below 239, so sent acknowledged
-  ScriptedPeer member("0.0.0.0", vqscw::test::FreeUdpPort());
+  ScriptedPeer member("0.0.0.0", vqscw::testing::FreeUdpPort());
   ASSERT_EQ(member.socket().JoinGroup(htonl(group), htonl(kLoopback)), 0);
   ScriptedPeer stranger;
   Client client;
@@ -299,7 +299,7 @@ TEST(ServerEndpointTest, DatagramLongerThanTheBufferIsAReceiveError) {
   uint8_t storage[64];
   CServerEndpoint server;
   server.UseBuffer(new CDatagramBuffer(storage, sizeof storage), true);
-  const NetAddress at(kLoopback, vqscw::test::FreeUdpPort());
+  const NetAddress at(kLoopback, vqscw::testing::FreeUdpPort());
   ASSERT_TRUE(server.Open(true, "127.0.0.1", at.Port()));
   ScriptedPeer peer;
   peer.Send(at, Frame({}, Bytes(49, 0)));

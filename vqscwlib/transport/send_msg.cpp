@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "vqscw/network.h"
 #include "vqscwlib/message/dump.h"
 #include "vqscwlib/message/message.h"
 
@@ -32,7 +33,7 @@ int SendMsg(const CFieldList* list, CMessageEndpoint* endpoint, const NetAddress
     }
   }
 
-  const uint8_t mode = Octet(address, 0) < kFirstDatagramOctet ? KIND_MESSAGE : KIND_DATAGRAM;
+  const uint8_t mode = address < kFirstDatagramAddress ? KIND_MESSAGE : KIND_DATAGRAM;
   if (endpoint != nullptr && endpoint->SendMessage(destination, &message, mode)) return 0;
   const int error = errno;
   std::fprintf(stderr, "SendMsg() to %d.%d.%d.%d:%d failed errno=%d\n", Octet(address, 0),

@@ -6,10 +6,6 @@
 #include "vqscwlib/transport/message_endpoint.h"
 #include "vqscwlib/transport/net_address.h"
 
-// Destinations whose first number is at least this are the advertisement groups: they get
-// unacknowledged datagrams; every other destination gets acknowledged messages.
-constexpr int kFirstDatagramOctet = 239;
-
 // Copies `list` (null: an empty message) into a message and sends it through `endpoint` to
 // `destination`: unacknowledged to 239.0.0.0 and above, acknowledged below. With `trace` nonzero
 // first prints "<time> advertise to: a.b.c.d:port" and, when cfg_msgdump is set and msgdump

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "tests/support/net_namespace.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/message/dump.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr uint32_t kLoopback = 0x7F000001;
 
 TEST(SendMsgTest, GroupsFrom239UpGetAnUnacknowledgedDatagramAndATrace) {
   const uint32_t group = 0xEFFF2A12;  // 239.255.42.18
-  ScriptedPeer member("0.0.0.0", vqscw::test::FreeUdpPort());
+  ScriptedPeer member("0.0.0.0", vqscw::testing::FreeUdpPort());
   ASSERT_EQ(member.socket().JoinGroup(htonl(group), htonl(kLoopback)), 0);
   CClientEndpoint endpoint;
   ASSERT_TRUE(endpoint.Open(false, "127.0.0.1", 0));

@@ -12,8 +12,8 @@
 
 namespace {
 
-using vqscw::test::BoundPort;
-using vqscw::test::FreeUdpPort;
+using vqscw::testing::BoundPort;
+using vqscw::testing::FreeUdpPort;
 
 constexpr uint32_t kLoopback = 0x7F000001;  // host order
 // A group of the tests' own, joined on loopback only.

@@ -1,12 +1,12 @@
 // Audio format records with their original byte layouts: 18, 40 and 30 bytes, packed, little-endian
 // fields as on the wire of the media graph and in persisted settings.
-#ifndef VQSCWLIB_PLATFORM_WAVE_FORMAT_H_
-#define VQSCWLIB_PLATFORM_WAVE_FORMAT_H_
+#ifndef VQSCWLIB_BASE_WAVE_FORMAT_H_
+#define VQSCWLIB_BASE_WAVE_FORMAT_H_
 
 #include <cstdint>
 
 #include "vqscw/format.h"
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 
 // The records a host sees (vqscw/format.h) live in the library's namespace; inside the library
 // they go by their plain names.
@@ -37,4 +37,4 @@ static_assert(sizeof(MPEGLAYER3WAVEFORMAT) == 30);
 // The format record as the library keeps it: a 40-byte block large enough for any of the three.
 constexpr int kFormatBlockSize = 40;
 
-#endif  // VQSCWLIB_PLATFORM_WAVE_FORMAT_H_
+#endif  // VQSCWLIB_BASE_WAVE_FORMAT_H_

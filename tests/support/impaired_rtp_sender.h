@@ -2,8 +2,8 @@
 // of 48 frames, a 1000 Hz tone at a quarter of full scale, sequence numbers and timestamps
 // counting up) to one multicast group through loopback, and drops, repeats or swaps the packets a
 // test chooses, so that every count of a receiver's health can be checked exactly.
-#ifndef TOOLS_TESTING_IMPAIRED_RTP_SENDER_H_
-#define TOOLS_TESTING_IMPAIRED_RTP_SENDER_H_
+#ifndef TESTS_SUPPORT_IMPAIRED_RTP_SENDER_H_
+#define TESTS_SUPPORT_IMPAIRED_RTP_SENDER_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -142,4 +142,4 @@ class ImpairedRtpSender {
 
 }  // namespace vqscw::testing
 
-#endif  // TOOLS_TESTING_IMPAIRED_RTP_SENDER_H_
+#endif  // TESTS_SUPPORT_IMPAIRED_RTP_SENDER_H_

@@ -1,7 +1,7 @@
 // A tool run by a test as a child process. Its standard output and error go to files the test
 // reads while it runs; a child still running when the object ends is killed.
-#ifndef TOOLS_TESTING_CHILD_PROCESS_H_
-#define TOOLS_TESTING_CHILD_PROCESS_H_
+#ifndef TESTS_SUPPORT_CHILD_PROCESS_H_
+#define TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <errno.h>
 #include <fcntl.h>
@@ -128,4 +128,4 @@ inline int RunToEnd(const std::string& program, const std::vector<std::string>& 
 
 }  // namespace vqscw::testing
 
-#endif  // TOOLS_TESTING_CHILD_PROCESS_H_
+#endif  // TESTS_SUPPORT_CHILD_PROCESS_H_

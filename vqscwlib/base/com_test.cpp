@@ -1,10 +1,10 @@
-#include "vqscwlib/platform/com.h"
+#include "vqscwlib/base/com.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "vqscwlib/platform/wave_format.h"
+#include "vqscwlib/base/wave_format.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "vqscwlib/selector/fake_spy.h"
+#include "tests/support/fake_spy.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace vqscw {
+namespace vqscw::testing {
 namespace {
 
 SourceSpy* HandleOf(void* record) { return reinterpret_cast<SourceSpy*>(record); }
@@ -125,4 +125,4 @@ int FakeSpy::CountCalls(const std::string& what) {
       std::count_if(calls_.begin(), calls_.end(), [&](const Call& c) { return c.what == what; }));
 }
 
-}  // namespace vqscw
+}  // namespace vqscw::testing

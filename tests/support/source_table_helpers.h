@@ -1,7 +1,7 @@
 // Test helpers for the source table: advertisements as terminals send them, and debug lines
 // with their time text masked.
-#ifndef VQSCWLIB_PROTOCOL_SOURCE_TABLE_TESTING_H_
-#define VQSCWLIB_PROTOCOL_SOURCE_TABLE_TESTING_H_
+#ifndef TESTS_SUPPORT_SOURCE_TABLE_HELPERS_H_
+#define TESTS_SUPPORT_SOURCE_TABLE_HELPERS_H_
 
 #include <cstdint>
 #include <regex>
@@ -93,4 +93,4 @@ inline std::vector<const SpyTerminal*> Records(const SpyTerminal* table) {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_PROTOCOL_SOURCE_TABLE_TESTING_H_
+#endif  // TESTS_SUPPORT_SOURCE_TABLE_HELPERS_H_

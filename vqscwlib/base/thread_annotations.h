@@ -3,8 +3,8 @@
 // The annotations compile to nothing on other compilers. std::mutex carries no capability
 // attribute in libstdc++, so code that wants its locking checked uses vqscw::Mutex and
 // vqscw::MutexLock.
-#ifndef VQSCWLIB_PLATFORM_THREAD_ANNOTATIONS_H_
-#define VQSCWLIB_PLATFORM_THREAD_ANNOTATIONS_H_
+#ifndef VQSCWLIB_BASE_THREAD_ANNOTATIONS_H_
+#define VQSCWLIB_BASE_THREAD_ANNOTATIONS_H_
 
 #include <mutex>
 
@@ -62,4 +62,4 @@ class SCOPED_CAPABILITY MutexLock {
 
 }  // namespace vqscw
 
-#endif  // VQSCWLIB_PLATFORM_THREAD_ANNOTATIONS_H_
+#endif  // VQSCWLIB_BASE_THREAD_ANNOTATIONS_H_

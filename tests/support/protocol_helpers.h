@@ -1,7 +1,7 @@
 // Test helpers for the host-side protocol: a group member on loopback that collects what a host
 // sends, and a terminal record to fill.
-#ifndef VQSCWLIB_PROTOCOL_PROTOCOL_TESTING_H_
-#define VQSCWLIB_PROTOCOL_PROTOCOL_TESTING_H_
+#ifndef TESTS_SUPPORT_PROTOCOL_HELPERS_H_
+#define TESTS_SUPPORT_PROTOCOL_HELPERS_H_
 
 #include <arpa/inet.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/support/net_namespace.h"
+#include "tests/support/transport_helpers.h"
 #include "vqscwlib/protocol/local_terminal.h"
-#include "vqscwlib/transport/transport_testing.h"
 
 namespace vqscw::testing {
 
@@ -41,7 +41,7 @@ inline std::vector<Received> Collect(ScriptedPeer* peer, uint32_t quiet_ms = 200
 
 // A member of the advertisement group on loopback, on a port of its own.
 struct GroupMember : ScriptedPeer {
-  GroupMember() : ScriptedPeer("0.0.0.0", vqscw::test::FreeUdpPort()) {
+  GroupMember() : ScriptedPeer("0.0.0.0", vqscw::testing::FreeUdpPort()) {
     socket().JoinGroup(htonl(kGroupHost), htonl(kLoopbackHost));
   }
   uint16_t Port() const { return Address().Port(); }
@@ -93,4 +93,4 @@ inline std::vector<std::string> LinesWithoutTime(const std::string& text) {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_PROTOCOL_PROTOCOL_TESTING_H_
+#endif  // TESTS_SUPPORT_PROTOCOL_HELPERS_H_

@@ -1,8 +1,8 @@
-#include "vqscwlib/selector/fake_preview.h"
+#include "tests/support/fake_preview.h"
 
 #include <cstdio>
 
-namespace vqscw {
+namespace vqscw::testing {
 
 void FakePreview::Report(PreviewProgressCallback callback, void* user, int step) {
   if (callback == nullptr) return;
@@ -60,4 +60,4 @@ HRESULT FakePreview::GetHealth(ReceiverHealth* given) {
   return S_OK;
 }
 
-}  // namespace vqscw
+}  // namespace vqscw::testing

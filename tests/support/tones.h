@@ -1,7 +1,7 @@
 // Tones for tests of what a tool streams or decodes: files of a tone made by GStreamer, and which
 // tone a run of samples holds.
-#ifndef TOOLS_TESTING_TONES_H_
-#define TOOLS_TESTING_TONES_H_
+#ifndef TESTS_SUPPORT_TONES_H_
+#define TESTS_SUPPORT_TONES_H_
 
 #include <gst/gst.h>
 
@@ -64,4 +64,4 @@ inline bool EncodeTone(const std::string& path, const std::string& encoder, int 
 
 }  // namespace vqscw::testing
 
-#endif  // TOOLS_TESTING_TONES_H_
+#endif  // TESTS_SUPPORT_TONES_H_

@@ -1,6 +1,6 @@
 // A test's UDP socket that hears one multicast group on loopback, and nothing else.
-#ifndef TOOLS_TESTING_MULTICAST_RECEIVER_H_
-#define TOOLS_TESTING_MULTICAST_RECEIVER_H_
+#ifndef TESTS_SUPPORT_MULTICAST_RECEIVER_H_
+#define TESTS_SUPPORT_MULTICAST_RECEIVER_H_
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -53,4 +53,4 @@ class MulticastReceiver {
 
 }  // namespace vqscw::testing
 
-#endif  // TOOLS_TESTING_MULTICAST_RECEIVER_H_
+#endif  // TESTS_SUPPORT_MULTICAST_RECEIVER_H_

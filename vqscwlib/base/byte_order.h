@@ -1,6 +1,6 @@
 // Big-endian (network order) loads and stores on unaligned byte buffers.
-#ifndef VQSCWLIB_PLATFORM_BYTE_ORDER_H_
-#define VQSCWLIB_PLATFORM_BYTE_ORDER_H_
+#ifndef VQSCWLIB_BASE_BYTE_ORDER_H_
+#define VQSCWLIB_BASE_BYTE_ORDER_H_
 
 #include <cstdint>
 
@@ -27,4 +27,4 @@ inline void StoreBE32(uint8_t* p, uint32_t v) {
 
 }  // namespace vqscw
 
-#endif  // VQSCWLIB_PLATFORM_BYTE_ORDER_H_
+#endif  // VQSCWLIB_BASE_BYTE_ORDER_H_

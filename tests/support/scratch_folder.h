@@ -1,7 +1,7 @@
 // A folder of a test's own: made by mkdtemp (never named by the process id, which every test in a
 // process namespace of its own shares), removed with all it holds when the object ends.
-#ifndef TOOLS_TESTING_SCRATCH_FOLDER_H_
-#define TOOLS_TESTING_SCRATCH_FOLDER_H_
+#ifndef TESTS_SUPPORT_SCRATCH_FOLDER_H_
+#define TESTS_SUPPORT_SCRATCH_FOLDER_H_
 
 #include <stdlib.h>
 
@@ -37,4 +37,4 @@ class ScratchFolder {
 
 }  // namespace vqscw::testing
 
-#endif  // TOOLS_TESTING_SCRATCH_FOLDER_H_
+#endif  // TESTS_SUPPORT_SCRATCH_FOLDER_H_

@@ -1,6 +1,6 @@
 // Test helpers for the transport: a scripted peer on loopback and builders of raw frames.
-#ifndef VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
-#define VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
+#ifndef TESTS_SUPPORT_TRANSPORT_HELPERS_H_
+#define TESTS_SUPPORT_TRANSPORT_HELPERS_H_
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "vqscwlib/base/byte_order.h"
 #include "vqscwlib/message/frame.h"
 #include "vqscwlib/message/message.h"
-#include "vqscwlib/platform/byte_order.h"
 #include "vqscwlib/transport/net_address.h"
 #include "vqscwlib/transport/udp_socket.h"
 
@@ -157,4 +157,4 @@ inline Bytes Body(const CFieldList& list) {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_TRANSPORT_TRANSPORT_TESTING_H_
+#endif  // TESTS_SUPPORT_TRANSPORT_HELPERS_H_

@@ -1,8 +1,8 @@
 // A source spy for the dialog's tests: records every call, keeps each handle's callback, and
 // "hears" sources on demand from any thread, calling the kept callbacks with its lock held as the
 // real listening thread does.
-#ifndef VQSCWLIB_SELECTOR_FAKE_SPY_H_
-#define VQSCWLIB_SELECTOR_FAKE_SPY_H_
+#ifndef TESTS_SUPPORT_FAKE_SPY_H_
+#define TESTS_SUPPORT_FAKE_SPY_H_
 
 #include <cstdint>
 #include <deque>
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "vqscwlib/platform/thread_annotations.h"
+#include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/selector/spy_api.h"
 
-namespace vqscw {
+namespace vqscw::testing {
 
 class FakeSpy : public SpyApi {
  public:
@@ -67,6 +67,6 @@ class FakeSpy : public SpyApi {
   std::vector<Call> calls_ GUARDED_BY(mu_);
 };
 
-}  // namespace vqscw
+}  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_SELECTOR_FAKE_SPY_H_
+#endif  // TESTS_SUPPORT_FAKE_SPY_H_

@@ -1,7 +1,7 @@
 // For tests and benchmarks: a program linking allocation_counter.cpp replaces the global
 // operator new and delete with versions that count the allocations made while counting is on.
-#ifndef VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
-#define VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
+#ifndef TESTS_SUPPORT_ALLOCATION_COUNTER_H_
+#define TESTS_SUPPORT_ALLOCATION_COUNTER_H_
 
 namespace vqscw::testing {
 
@@ -19,4 +19,4 @@ class AllocationCounter {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_SPY_ALLOCATION_COUNTER_H_
+#endif  // TESTS_SUPPORT_ALLOCATION_COUNTER_H_

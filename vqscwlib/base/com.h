@@ -2,8 +2,8 @@
 // GUIDs, and an IUnknown-style interface with reference counting and QueryInterface by GUID.
 //
 // Result codes keep their platform values so callers and peers compare them as numbers.
-#ifndef VQSCWLIB_PLATFORM_COM_H_
-#define VQSCWLIB_PLATFORM_COM_H_
+#ifndef VQSCWLIB_BASE_COM_H_
+#define VQSCWLIB_BASE_COM_H_
 
 #include <cstdint>
 #include <cstdlib>
@@ -81,4 +81,4 @@ struct IUnknown {
 inline void* CoTaskMemAlloc(size_t size) { return std::malloc(size); }
 inline void CoTaskMemFree(void* block) { std::free(block); }
 
-#endif  // VQSCWLIB_PLATFORM_COM_H_
+#endif  // VQSCWLIB_BASE_COM_H_

@@ -1,8 +1,8 @@
 // A preview for the dialog's tests: records every call, reports the progress steps a real start
 // and stop would (up to a step the test chooses), and gives the levels and statistics the test
 // sets. Used on the dialog's thread only.
-#ifndef VQSCWLIB_SELECTOR_FAKE_PREVIEW_H_
-#define VQSCWLIB_SELECTOR_FAKE_PREVIEW_H_
+#ifndef TESTS_SUPPORT_FAKE_PREVIEW_H_
+#define TESTS_SUPPORT_FAKE_PREVIEW_H_
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +11,7 @@
 
 #include "vqscwlib/selector/preview_api.h"
 
-namespace vqscw {
+namespace vqscw::testing {
 
 class FakePreview : public PreviewApi {
  public:
@@ -50,6 +50,6 @@ class FakePreview : public PreviewApi {
   bool rendered_ = false;
 };
 
-}  // namespace vqscw
+}  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_SELECTOR_FAKE_PREVIEW_H_
+#endif  // TESTS_SUPPORT_FAKE_PREVIEW_H_

@@ -1,7 +1,7 @@
 // Test helpers for the preview: a downstream input pin that records what it receives, packets
 // built in receive buffers, and loopback multicast senders.
-#ifndef VQSCWLIB_PREVIEW_PREVIEW_TEST_SUPPORT_H_
-#define VQSCWLIB_PREVIEW_PREVIEW_TEST_SUPPORT_H_
+#ifndef TESTS_SUPPORT_PREVIEW_HELPERS_H_
+#define TESTS_SUPPORT_PREVIEW_HELPERS_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -175,7 +175,7 @@ inline CPacketBuffer* MakePacket(CBufferPool* pool, const std::vector<uint8_t>& 
 // An IPv4 address in network order from its text.
 inline uint32_t Address(const char* text) { return inet_addr(text); }
 
-using vqscw::test::FreeUdpPort;
+using vqscw::testing::FreeUdpPort;
 
 // Sends datagrams to a multicast group through the loopback interface.
 class LoopbackSender {
@@ -256,4 +256,4 @@ inline std::vector<uint8_t> RtpDatagram(size_t payload, uint8_t first = 0) {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_PREVIEW_PREVIEW_TEST_SUPPORT_H_
+#endif  // TESTS_SUPPORT_PREVIEW_HELPERS_H_

@@ -1,7 +1,7 @@
 // Symbol visibility for the library's exported interface: the public header's macros.
-#ifndef VQSCWLIB_PLATFORM_EXPORT_H_
-#define VQSCWLIB_PLATFORM_EXPORT_H_
+#ifndef VQSCWLIB_BASE_EXPORT_H_
+#define VQSCWLIB_BASE_EXPORT_H_
 
 #include "vqscw/export.h"
 
-#endif  // VQSCWLIB_PLATFORM_EXPORT_H_
+#endif  // VQSCWLIB_BASE_EXPORT_H_

@@ -1,6 +1,6 @@
 // Test helpers for the message model: random field lists and structural comparison.
-#ifndef VQSCWLIB_MESSAGE_MESSAGE_TESTING_H_
-#define VQSCWLIB_MESSAGE_MESSAGE_TESTING_H_
+#ifndef TESTS_SUPPORT_MESSAGE_HELPERS_H_
+#define TESTS_SUPPORT_MESSAGE_HELPERS_H_
 
 #include <cstring>
 #include <random>
@@ -116,4 +116,4 @@ inline bool SameFields(const CFieldList& a, const CFieldList& b) {
 
 }  // namespace vqscw::testing
 
-#endif  // VQSCWLIB_MESSAGE_MESSAGE_TESTING_H_
+#endif  // TESTS_SUPPORT_MESSAGE_HELPERS_H_
