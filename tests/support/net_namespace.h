@@ -53,6 +53,14 @@ inline uint16_t FreeUdpPort() {
   return 0;
 }
 
+// The port (host order) a bound socket holds; 0 when it cannot be read.
+inline uint16_t BoundPort(int handle) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
 // Moves the calling process into a new network and mount namespace, mounts the new namespace's
 // sysfs on /sys (privately), brings lo up and runs `commands` with the shell. Returns false,
 // printing the step that failed to standard error. Call only in a child process.

@@ -1,10 +1,8 @@
 #include "tools/monitor/channel_monitor.h"
 
 #include <arpa/inet.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "vqscwlib/preview/network_receiver.h"
@@ -27,11 +25,7 @@ ChannelMonitor::ChannelMonitor(uint32_t interface_address)
     buffers_[i] = memory_.data() + i * kBufferBytes;
 }
 
-ChannelMonitor::~ChannelMonitor() {
-  for (auto& [number, channel] : channels_) {
-    if (channel->socket >= 0) close(channel->socket);
-  }
-}
+ChannelMonitor::~ChannelMonitor() = default;
 
 bool ChannelMonitor::Join(uint32_t number, std::string* error) {
   auto& slot = channels_[number];
@@ -40,10 +34,10 @@ bool ChannelMonitor::Join(uint32_t number, std::string* error) {
     slot->health.Configure(Rtp24StereoHealthFormat());
   }
   Channel& channel = *slot;
-  if (channel.socket >= 0) return true;
-  channel.socket = OpenGroupSocket(PreviewGroup(number), htons(kStreamPort), interface_address_);
-  if (channel.socket < 0) {
-    *error = "cannot receive channel " + std::to_string(number) + ": " + std::strerror(errno);
+  if (channel.socket.IsOpen()) return true;
+  if (channel.socket.OpenGroup(PreviewGroup(number), htons(kStreamPort), interface_address_) != 0) {
+    *error = "cannot receive channel " + std::to_string(number) + ": " +
+             std::strerror(channel.socket.LastError());
     return false;
   }
   channel.health.Restart();
@@ -52,20 +46,19 @@ bool ChannelMonitor::Join(uint32_t number, std::string* error) {
 
 void ChannelMonitor::Leave(uint32_t number) {
   const auto found = channels_.find(number);
-  if (found == channels_.end() || found->second->socket < 0) return;
-  close(found->second->socket);
-  found->second->socket = -1;
+  if (found == channels_.end() || !found->second->socket.IsOpen()) return;
+  found->second->socket.Close();
 }
 
 bool ChannelMonitor::joined(uint32_t number) const {
   const auto found = channels_.find(number);
-  return found != channels_.end() && found->second->socket >= 0;
+  return found != channels_.end() && found->second->socket.IsOpen();
 }
 
 std::vector<uint32_t> ChannelMonitor::JoinedChannels() const {
   std::vector<uint32_t> numbers;
   for (const auto& [number, channel] : channels_) {
-    if (channel->socket >= 0) numbers.push_back(number);
+    if (channel->socket.IsOpen()) numbers.push_back(number);
   }
   return numbers;
 }
@@ -79,19 +72,18 @@ std::vector<uint32_t> ChannelMonitor::AllChannels() const {
 void ChannelMonitor::Receive(int max_wait_ms) {
   if (streaming_) {
     // While packets flow, rest a tick and take what gathered, instead of waking for each one.
-    poll(nullptr, 0, std::min(max_wait_ms, kDrainTickMs));
+    rest_.Wait(std::min(max_wait_ms, kDrainTickMs));
   } else {
     // Idle: sleep until something arrives on any socket.
-    std::vector<pollfd>& fds = poll_fds_;
-    fds.clear();
+    idle_wait_.Clear();
     for (const auto& entry : channels_) {
-      if (entry.second->socket >= 0) fds.push_back({entry.second->socket, POLLIN, 0});
+      if (entry.second->socket.IsOpen()) idle_wait_.Add(&entry.second->socket);
     }
-    if (poll(fds.data(), fds.size(), max_wait_ms) <= 0) return;
+    if (idle_wait_.Wait(max_wait_ms) != WaitResult::kReady) return;
   }
   int taken = 0;
   for (auto& entry : channels_) {
-    if (entry.second->socket >= 0) taken += Drain(entry.second.get());
+    if (entry.second->socket.IsOpen()) taken += Drain(entry.second.get());
   }
   streaming_ = taken > 0;
 }
@@ -100,7 +92,7 @@ int ChannelMonitor::Drain(Channel* channel) {
   int taken = 0;
   for (int round = 0; round < kMaxDrainRounds; ++round) {
     const int received =
-        batch_.Receive(channel->socket, buffers_, kBufferBytes, DatagramBatch::kCapacity);
+        channel->socket.ReceiveBatch(&batch_, buffers_, kBufferBytes, DatagramBatch::kCapacity);
     if (received <= 0) break;  // drained, or a receive error
     for (int i = 0; i < received; ++i) {
       // A datagram longer than the buffer is an error, as in the receiver filter.

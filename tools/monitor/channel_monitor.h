@@ -1,13 +1,11 @@
 // The receiving half of vqscw-monitor: one socket per watched channel, all drained by one thread
-// in the receiver filter's way (sleep in poll() while nothing arrives; while packets flow, rest a
-// short tick and then take whatever gathered with batched recvmmsg() calls), each datagram
-// counted by the library's stream health counting. Nothing is allocated per packet.
+// in the receiver filter's way (sleep in a wait on every socket while nothing arrives; while
+// packets flow, rest a short tick and then take whatever gathered with batched recvmmsg() calls),
+// each datagram counted by the library's stream health counting. Nothing is allocated per packet.
 //
 // Threads: one thread owns a ChannelMonitor.
 #ifndef TOOLS_MONITOR_CHANNEL_MONITOR_H_
 #define TOOLS_MONITOR_CHANNEL_MONITOR_H_
-
-#include <poll.h>
 
 #include <cstdint>
 #include <map>
@@ -16,7 +14,7 @@
 #include <vector>
 
 #include "tools/monitor/monitor_report.h"
-#include "vqscwlib/preview/datagram_batch.h"
+#include "vqscwlib/platform/datagram_socket.h"
 #include "vqscwlib/preview/stream_health.h"
 
 namespace vqscw::tools {
@@ -55,7 +53,7 @@ class ChannelMonitor {
 
  private:
   struct Channel {
-    int socket = -1;
+    DatagramSocket socket;
     StreamHealth health;
     StreamHealthCounts reported;  // as of the last interval taken
     PeakMagnitudes run_peaks;
@@ -66,8 +64,9 @@ class ChannelMonitor {
 
   const uint32_t interface_address_;
   std::map<uint32_t, std::unique_ptr<Channel>> channels_;
-  bool streaming_ = false;        // packets came at the last drain: rest a tick instead of polling
-  std::vector<pollfd> poll_fds_;  // kept, so that an idle wait allocates nothing
+  bool streaming_ = false;  // packets came at the last drain: rest a tick instead of polling
+  SocketWait idle_wait_;    // kept, so that an idle wait allocates nothing
+  SocketWait rest_;         // the tick's rest: a wait on nothing
   std::vector<uint8_t> memory_;
   uint8_t* buffers_[DatagramBatch::kCapacity] = {};
   DatagramBatch batch_;

@@ -1,12 +1,9 @@
 #include "tools/terminal/rtp_stream.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -60,25 +57,18 @@ size_t WriteRtpPacket(const RtpHeader& header, const int32_t* samples, int frame
   return static_cast<size_t>(p - out);
 }
 
-RtpStreamer::~RtpStreamer() {
-  Stop();
-  if (socket_ >= 0) close(socket_);
-}
+RtpStreamer::~RtpStreamer() { Stop(); }
 
 bool RtpStreamer::Open(uint32_t interface_address, std::string* error) {
-  socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (socket_ < 0) {
-    *error = std::string("cannot open the RTP socket: ") + std::strerror(errno);
+  if (socket_.Open() != 0) {
+    *error = std::string("cannot open the RTP socket: ") + std::strerror(socket_.LastError());
     return false;
   }
-  in_addr card{};
-  card.s_addr = interface_address;
   sockaddr_in local{};
   local.sin_family = AF_INET;
-  local.sin_addr = card;
-  if (setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_IF, &card, sizeof card) != 0 ||
-      bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    *error = std::string("cannot send RTP from the card: ") + std::strerror(errno);
+  local.sin_addr.s_addr = interface_address;
+  if (socket_.SetMulticastInterface(interface_address) != 0 || socket_.BindExclusive(local) != 0) {
+    *error = std::string("cannot send RTP from the card: ") + std::strerror(socket_.LastError());
     return false;
   }
   return true;
@@ -130,8 +120,7 @@ void RtpStreamer::SendPacket(Stream* stream, bool first) {
     to.sin_family = AF_INET;
     to.sin_port = htons(kStreamPort);
     to.sin_addr.s_addr = htonl(group);
-    if (sendto(socket_, packet, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-        static_cast<ssize_t>(length)) {
+    if (socket_.SendTo(to, packet, static_cast<uint32_t>(length)) == static_cast<int>(length)) {
       sent_.fetch_add(1, std::memory_order_relaxed);
     } else {
       failures_.fetch_add(1, std::memory_order_relaxed);

@@ -14,6 +14,7 @@
 
 #include "tools/terminal/audio_source.h"
 #include "vqscw/host.h"
+#include "vqscwlib/platform/datagram_socket.h"
 
 namespace vqscw::tools {
 
@@ -73,7 +74,7 @@ class RtpStreamer {
   void Run();
   void SendPacket(Stream* stream, bool first);
 
-  int socket_ = -1;
+  DatagramSocket socket_;
   std::vector<Stream> streams_;
   std::thread thread_;
   std::atomic<bool> stop_{false};  // set by the owner's thread, read by the sending thread

@@ -1,8 +1,5 @@
 #include "vqscwlib/preview/network_receiver.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <system_error>
 
@@ -42,15 +39,15 @@ HRESULT CNetworkReceiver::Start(uint32_t group, uint16_t port, uint32_t interfac
   stop_event_.Reset();
   outstanding_.store(0, std::memory_order_relaxed);
 
-  const int fd = vqscw::OpenGroupSocket(group, port, interface_address);
-  if (fd < 0) return ErrorResult(errno);
+  if (socket_.OpenGroup(group, port, interface_address) != 0) {
+    return ErrorResult(socket_.LastError());
+  }
   try {
-    thread_ = std::thread(&CNetworkReceiver::ThreadMain, this, fd);
+    thread_ = std::thread(&CNetworkReceiver::ThreadMain, this, &socket_);
   } catch (const std::system_error& error) {
-    close(fd);
+    socket_.Close();
     return ErrorResult(error.code().value());
   }
-  socket_ = fd;
   return S_OK;
 }
 
@@ -64,28 +61,30 @@ void CNetworkReceiver::Stop() {
   // Joined outside the lock: the thread takes it to post receives.
   if (thread.joinable()) thread.join();
   vqscw::MutexLock lock(&mu_);
-  if (socket_ >= 0) close(socket_);
-  socket_ = -1;
+  socket_.Close();
 }
 
-void CNetworkReceiver::ThreadMain(int socket) {
+void CNetworkReceiver::ThreadMain(vqscw::DatagramSocket* socket) {
+  vqscw::SocketWait idle(&stop_event_);
+  idle.Add(socket);
+  vqscw::SocketWait rest(&stop_event_);
   PostReceives();
   bool streaming = false;
   for (;;) {
     if (!streaming) {
       // Idle: sleep until a datagram arrives or the receiver stops.
-      pollfd fds[2] = {{stop_event_.fd(), POLLIN, 0}, {socket, POLLIN, 0}};
-      const int ready = poll(fds, 2, kIdleWaitMs);
+      const vqscw::WaitResult result = idle.Wait(kIdleWaitMs);
       if (stop_event_.IsSet()) break;
       PostReceives();  // also at every time-out: buffers may have come back meanwhile
-      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      if (result == vqscw::WaitResult::kTimeout || result == vqscw::WaitResult::kInterrupted) {
+        continue;
+      }
     }
     // While datagrams flow, take whatever a tick gathered instead of waking for each one.
     streaming = Drain(socket) > 0;
     // Rest a tick in any case: this also bounds the wake-up rate when the socket stays readable
     // with no buffer to receive into, or reports an error.
-    pollfd stop = {stop_event_.fd(), POLLIN, 0};
-    if (poll(&stop, 1, kDrainTickMs) > 0 || stop_event_.IsSet()) break;
+    if (rest.Wait(kDrainTickMs) == vqscw::WaitResult::kReady || stop_event_.IsSet()) break;
   }
   ReleasePosted();
 }
@@ -100,14 +99,15 @@ void CNetworkReceiver::PostReceives() {
   }
 }
 
-int CNetworkReceiver::Drain(int socket) {
+int CNetworkReceiver::Drain(vqscw::DatagramSocket* socket) {
   int taken = 0;
   for (int round = 0; round < kMaxDrainRounds; ++round) {
     PostReceives();
     const int count = posted_count_;
     if (count == 0) break;
     for (int i = 0; i < count; ++i) buffers_[i] = posted_[i]->data();
-    const int received = batch_.Receive(socket, buffers_, receive_pool_->buffer_size(), count);
+    const int received =
+        socket->ReceiveBatch(&batch_, buffers_, receive_pool_->buffer_size(), count);
     if (received <= 0) break;  // drained, or a receive error: nothing is counted
     for (int i = 0; i < received; ++i) {
       CPacketBuffer* buffer = posted_[i];

@@ -2,7 +2,7 @@
 // one local interface, and a receive thread that keeps up to 10 receive buffers posted and hands
 // every datagram to the filter's packet handler.
 //
-// While nothing arrives the thread sleeps in poll() on the socket and the stop event. Once
+// While nothing arrives the thread sleeps in a wait on the socket and the stop event. Once
 // datagrams flow it stops polling the socket: it rests for a short tick, then drains whatever
 // gathered with recvmmsg() (up to 10 datagrams per call into 10 posted buffers), so it wakes a
 // couple of hundred times a second however many packets arrive.
@@ -18,10 +18,10 @@
 
 #include "vqscwlib/base/com.h"
 #include "vqscwlib/base/thread_annotations.h"
+#include "vqscwlib/platform/datagram_socket.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
 #include "vqscwlib/preview/buffer_pool.h"
-#include "vqscwlib/preview/datagram_batch.h"
 
 namespace vqscw {
 
@@ -78,13 +78,13 @@ class CNetworkReceiver {
   int outstanding() const { return outstanding_.load(std::memory_order_relaxed); }
 
  private:
-  void ThreadMain(int socket);
+  void ThreadMain(vqscw::DatagramSocket* socket);
   // Tops the posted buffers up to kMaxOutstanding from the receive pool, without waiting: when
   // the pool is empty the next drain or time-out tries again.
   void PostReceives();
   // Receives what the socket holds into the posted buffers and hands it on. Returns the number
   // of datagrams taken.
-  int Drain(int socket);
+  int Drain(vqscw::DatagramSocket* socket);
   void ReleasePosted();
 
   CBufferPool* const receive_pool_;
@@ -96,7 +96,7 @@ class CNetworkReceiver {
 
   mutable vqscw::Mutex mu_;  // guards start, stop, the socket and posting
   std::thread thread_ GUARDED_BY(mu_);
-  int socket_ GUARDED_BY(mu_) = -1;
+  vqscw::DatagramSocket socket_ GUARDED_BY(mu_);
 
   // Receive thread only.
   CPacketBuffer* posted_[kMaxOutstanding] = {};

@@ -1,11 +1,10 @@
 #include "vqscwlib/preview/sample_pool.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
+
+#include "vqscwlib/platform/datagram_socket.h"
 
 HRESULT CPacketSample::QueryInterface(const IID& iid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -192,9 +191,10 @@ CPacketSample* CSamplePool::Get(CPacketBuffer* buffer, uint8_t* data, int32_t le
       // Reset under the lock: a sample that comes back after this sets the event again.
       returned_.Reset();
     }
-    pollfd fds[2] = {{returned_.fd(), POLLIN, 0}, {abort != nullptr ? abort->fd() : -1, POLLIN, 0}};
+    vqscw::SocketWait wait(abort);
+    wait.Add(&returned_);
     if (abort != nullptr && abort->IsSet()) return nullptr;
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return nullptr;
+    if (wait.Wait(vqscw::SocketWait::kForever) == vqscw::WaitResult::kFailed) return nullptr;
     if (abort != nullptr && abort->IsSet()) return nullptr;
   }
   sample->ref_count_.store(1, std::memory_order_relaxed);

@@ -8,9 +8,7 @@
 #include "vqscwlib/spy/source_spy.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,6 +19,7 @@
 #include "vqscw/host.h"
 #include "vqscwlib/base/thread_annotations.h"
 #include "vqscwlib/message/message.h"
+#include "vqscwlib/platform/datagram_socket.h"
 #include "vqscwlib/platform/event.h"
 #include "vqscwlib/platform/socket_library.h"
 #include "vqscwlib/spy/access_list.h"
@@ -173,16 +172,17 @@ void ReportRemoval(const SpyTerminal& terminal, vqscw::SpyTable::Removal why, vo
 
 void Listen(SourceSpy* spy) {
   SpyListener& listener = *spy->listener;
+  // The wait leaves the socket known readable, so the receive does not ask the system again.
+  vqscw::SocketWait wait(&listener.stop);
+  wait.Add(&listener.server.Socket().Datagram());
   for (;;) {
-    pollfd fds[2] = {{listener.stop.fd(), POLLIN, 0},
-                     {listener.server.Socket().Handle(), POLLIN, 0}};
-    const int ready = poll(fds, 2, kListenWaitMs);
-    if (ready < 0 && errno != EINTR) {
+    const vqscw::WaitResult result = wait.Wait(kListenWaitMs);
+    if (result == vqscw::WaitResult::kFailed) {
       // A wait that fails is not retried at once: wait for the stop event alone instead.
       if (listener.stop.Wait(kListenWaitMs)) return;
-    } else if (ready > 0) {
-      if ((fds[0].revents & POLLIN) != 0 && listener.stop.Wait(0)) return;
-      if (fds[1].revents != 0 && listener.server.ReceiveMessage(&listener.message, 0)) {
+    } else if (result == vqscw::WaitResult::kReady) {
+      if (wait.stopped() && listener.stop.Wait(0)) return;
+      if (wait.readable(0) && listener.server.ReceiveMessage(&listener.message, 0)) {
         vqscw::MutexLock lock(&spy->lock);
         spy->table.Register(listener.message, &listener.client, &ReportNewSource, spy);
       }

@@ -54,6 +54,7 @@ class CSockAddr {
 
   const sockaddr* Raw() const { return reinterpret_cast<const sockaddr*>(&addr_); }
   sockaddr_in* RawIn() { return &addr_; }
+  const sockaddr_in* RawIn() const { return &addr_; }
   static constexpr socklen_t kRawSize = sizeof(sockaddr_in);
 
  private:
