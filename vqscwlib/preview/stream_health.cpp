@@ -339,7 +339,7 @@ void SharedStreamHealth::Publish() {
 
 StreamHealthCounts SharedStreamHealth::Read() const {
   StreamHealthCounts c;
-  for (int attempt = 1;; ++attempt) {
+  for (int attempt = 1; attempt <= kReadTries; ++attempt) {
     const uint32_t before = sequence_.load(std::memory_order_acquire);
     c.packets = packets_.load(std::memory_order_relaxed);
     c.expected = expected_.load(std::memory_order_relaxed);
@@ -359,10 +359,15 @@ StreamHealthCounts SharedStreamHealth::Read() const {
     c.quiet_since_us = quiet_since_us_.load(std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_acquire);
     const uint32_t after = sequence_.load(std::memory_order_relaxed);
-    if ((before % 2 == 0 && before == after) || attempt >= kReadTries) break;
+    if (before % 2 == 0 && before == after) {
+      MutexLock lock(&last_read_mu_);
+      last_read_ = c;
+      return c;
+    }
     std::this_thread::yield();
   }
-  return c;
+  MutexLock lock(&last_read_mu_);
+  return last_read_;
 }
 
 }  // namespace vqscw

@@ -29,6 +29,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vqscwlib/base/thread_annotations.h"
+
 namespace vqscw {
 
 // What the counting needs to know of the stream.
@@ -181,18 +183,21 @@ class StreamHealth {
 // receive thread; Configure and Restart only while it does not run, ordered with it by its start
 // and join). Read may be called from any thread at any time. The observing thread publishes a
 // copy after every datagram under a sequence counter (a seqlock: odd while writing); a reader
-// retries a copy that changed under it, a bounded number of times.
+// retries a copy that changed under it, a bounded number of times, and never blocks the
+// observing thread.
 class SharedStreamHealth {
  public:
   void Configure(const StreamHealthFormat& format) { health_.Configure(format); }
   void Restart();
   void Observe(const uint8_t* datagram, size_t length, uint64_t arrival_us);
 
-  // The counts as last published. Consistent unless the observing thread published through
-  // every retry, in which case each field is still one it published.
+  // The counts as last published, always one consistent copy. When the observing thread stays
+  // in the middle of a publication through every retry (it was descheduled there), the last
+  // copy a reader took whole is given instead: a little older, never torn.
   StreamHealthCounts Read() const;
 
  private:
+  friend struct SharedStreamHealthTestPeer;
   void Publish();
 
   StreamHealth health_;  // observing thread only
@@ -212,6 +217,10 @@ class SharedStreamHealth {
   std::atomic<double> max_jitter_ms_{0};
   std::atomic<uint64_t> longest_gap_us_{0};
   std::atomic<uint64_t> quiet_since_us_{0};
+
+  // Readers only: the last whole copy read, for a read whose retries all met a publication.
+  mutable Mutex last_read_mu_;
+  mutable StreamHealthCounts last_read_ GUARDED_BY(last_read_mu_);
 };
 
 }  // namespace vqscw

@@ -439,4 +439,35 @@ TEST(SharedStreamHealthTest, ReaderOnAnotherThreadSeesConsistentCounts) {
 }
 
 }  // namespace
+
+// Stops the observing thread in the middle of a publication, as a thread descheduled there is.
+struct SharedStreamHealthTestPeer {
+  static void BeginPublication(SharedStreamHealth* shared, uint64_t packets) {
+    shared->sequence_.fetch_add(1);
+    shared->packets_.store(packets);
+  }
+};
+
+namespace {
+
+TEST(SharedStreamHealthTest, ReaderNeverTakesAPublicationHalfWritten) {
+  SharedStreamHealth shared;
+  shared.Configure(Rtp24StereoHealthFormat());
+  const std::vector<uint8_t> d = Rtp(77, 0);
+  shared.Observe(d.data(), d.size(), kStart);
+  shared.Observe(d.data(), d.size(), kStart + 1);
+  const StreamHealthCounts whole = shared.Read();
+  ASSERT_EQ(whole.packets, 2u);
+  ASSERT_EQ(whole.duplicated, 1u);
+
+  // The writer stays mid-way through the next copy: the packets are new, the rest is not yet.
+  SharedStreamHealthTestPeer::BeginPublication(&shared, 3);
+  const StreamHealthCounts during = shared.Read();
+  EXPECT_EQ(during.packets, 2u);
+  EXPECT_EQ(during.duplicated, 1u);
+  EXPECT_EQ(during.expected, 1u);
+  EXPECT_TRUE(during.has_ssrc);
+}
+
+}  // namespace
 }  // namespace vqscw
