@@ -17,6 +17,8 @@
 #include <set>
 #include <vector>
 
+#include "tests/support/loopback_sender.h"
+
 namespace vqscw::testing {
 
 // Packet indexes (0 = the first of the stream) to drop, to send twice in a row, and to swap with
@@ -56,15 +58,7 @@ class ImpairedRtpSender {
   static constexpr int kRate = 48000;
 
   // Sends to `group` (network order) and `port` (host order) from loopback.
-  ImpairedRtpSender(uint32_t group, uint16_t port) : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    in_addr loopback{};
-    loopback.s_addr = htonl(INADDR_LOOPBACK);
-    setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
-    to_.sin_family = AF_INET;
-    to_.sin_addr.s_addr = group;
-    to_.sin_port = htons(port);
-  }
-  ~ImpairedRtpSender() { close(socket_); }
+  ImpairedRtpSender(uint32_t group, uint16_t port) : sender_(group, port) {}
   ImpairedRtpSender(const ImpairedRtpSender&) = delete;
   ImpairedRtpSender& operator=(const ImpairedRtpSender&) = delete;
 
@@ -122,8 +116,7 @@ class ImpairedRtpSender {
         out[2] = static_cast<uint8_t>(value);
       }
     }
-    return sendto(socket_, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&to_),
-                  sizeof to_) == static_cast<ssize_t>(sizeof packet);
+    return sender_.Send(packet, sizeof packet);
   }
 
   void Wait(timespec* next) const {
@@ -136,8 +129,7 @@ class ImpairedRtpSender {
     }
   }
 
-  int socket_;
-  sockaddr_in to_{};
+  LoopbackSender sender_;
 };
 
 }  // namespace vqscw::testing

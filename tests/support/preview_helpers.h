@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/loopback_sender.h"
 #include "tests/support/net_namespace.h"
 #include "vqscwlib/preview/audio_formats.h"
 #include "vqscwlib/preview/buffer_pool.h"
@@ -176,33 +177,6 @@ inline CPacketBuffer* MakePacket(CBufferPool* pool, const std::vector<uint8_t>& 
 inline uint32_t Address(const char* text) { return inet_addr(text); }
 
 using vqscw::testing::FreeUdpPort;
-
-// Sends datagrams to a multicast group through the loopback interface.
-class LoopbackSender {
- public:
-  LoopbackSender(uint32_t group, uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    in_addr loopback{};
-    loopback.s_addr = htonl(INADDR_LOOPBACK);
-    setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
-    const unsigned char on = 1;
-    setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &on, sizeof on);
-    to_.sin_family = AF_INET;
-    to_.sin_addr.s_addr = group;
-    to_.sin_port = htons(port);
-  }
-  ~LoopbackSender() { close(fd_); }
-  LoopbackSender(const LoopbackSender&) = delete;
-  LoopbackSender& operator=(const LoopbackSender&) = delete;
-
-  bool Send(const std::vector<uint8_t>& bytes) {
-    return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_),
-                  sizeof to_) == static_cast<ssize_t>(bytes.size());
-  }
-
- private:
-  int fd_;
-  sockaddr_in to_{};
-};
 
 // Sets the audio sink for one test and restores the silent sink afterwards.
 class ScopedSink {
