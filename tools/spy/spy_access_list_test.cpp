@@ -41,6 +41,14 @@ class SpyAccessListTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(scratch_.ok());
+    ASSERT_EQ(vqscwSourceSpyOpen(&spy_, htonl(0x7F000001), kTerminalPort), SPY_OK);
+  }
+
+  // Starts the terminal. Its full advertisement comes as several messages (at most four sources
+  // each); a spy that opens while they are on their way keeps the part it heard, since the short
+  // advertisements that follow name a terminal it knows. So every spy of the test has joined the
+  // group before the terminal sends its first full advertisement, and no spy has to ask for one.
+  void StartTerminal() {
     const std::string config = (dir_ / "terminal.conf").string();
     {
       std::ofstream out(config);
@@ -49,8 +57,8 @@ class SpyAccessListTest : public ::testing::Test {
     }
     ASSERT_TRUE(terminal_.Start(VQSCW_TERMINAL_PATH, {"--card", "lo", "--config", config}));
     ASSERT_TRUE(terminal_.WaitForOutput("S009", 5s)) << terminal_.Errors();
-    ASSERT_EQ(vqscwSourceSpyOpen(&spy_, htonl(0x7F000001), kTerminalPort), SPY_OK);
   }
+
   void TearDown() override {
     if (spy_ != nullptr) vqscwSourceSpyClose(spy_);
   }
@@ -107,6 +115,24 @@ TEST_F(SpyAccessListTest, ToolAndLibraryReportTheSameChannels) {
       File("none.acl", "deny 5\n# allow 7\n"),
       "file://" + (dir_ / "missing.acl").string(),
   };
+  // All runs of the tool at once. Each has joined the group once it says so, unless it refused
+  // its access list and ended.
+  std::vector<std::unique_ptr<ChildProcess>> tools;
+  for (const std::string& acl : lists) {
+    tools.push_back(std::make_unique<ChildProcess>());
+    ASSERT_TRUE(
+        tools.back()->Start(VQSCW_SPY_PATH, {"--card", "lo", "--acl", acl, "--json", "--debug"}));
+  }
+  for (size_t i = 0; i < lists.size(); ++i) {
+    const ChildProcess& tool = *tools[i];
+    for (const auto end = Clock::now() + 10s;
+         tool.Running() && tool.Errors().find(" server joined ") == std::string::npos;) {
+      ASSERT_LT(Clock::now(), end) << "vqscw-spy --acl \"" << lists[i] << "\" never joined";
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(StartTerminal());
+
   // The library's spy has heard the whole terminal once it reports every channel.
   const auto all = Channels(kChannels.begin(), kChannels.end());
   for (const auto end = Clock::now() + 5s; LibraryChannels("1-32767") != all;) {
@@ -114,13 +140,7 @@ TEST_F(SpyAccessListTest, ToolAndLibraryReportTheSameChannels) {
     std::this_thread::sleep_for(20ms);
   }
 
-  // All runs of the tool at once; each is done when its table holds the terminal's last slot.
-  std::vector<std::unique_ptr<ChildProcess>> tools;
-  for (const std::string& acl : lists) {
-    tools.push_back(std::make_unique<ChildProcess>());
-    ASSERT_TRUE(
-        tools.back()->Start(VQSCW_SPY_PATH, {"--card", "lo", "--acl", acl, "--json", "--debug"}));
-  }
+  // Each run is done when its table holds the terminal's last slot.
   size_t nonempty = 0;
   for (size_t i = 0; i < lists.size(); ++i) {
     const Channels expected = LibraryChannels(lists[i]);

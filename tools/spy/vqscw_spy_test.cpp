@@ -109,6 +109,9 @@ TEST_F(SpyTest, ListsEverySourceOfARunningTerminalWithinTwoSeconds) {
 }
 
 TEST_F(SpyTest, AccessListAndSdpFilesThatAThirdPartyReaderFollows) {
+  // A spy that opened between the two messages of the terminal's full advertisement at start
+  // would know the terminal with one source and never ask for the rest.
+  ASSERT_TRUE(AwaitShortAdvertisement(3s));
   ChildProcess spy;
   ASSERT_TRUE(spy.Start(
       kSpy, {"--card", "lo", "--acl", "101;104-105", "--sdp", dir_.string(), "--seconds", "20"}));
